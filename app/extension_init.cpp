@@ -1,0 +1,55 @@
+#include "app/extension_init.h"
+
+#include "app/manifest_util.h"
+#include "util/util_win.h"
+
+namespace ombrix {
+namespace {
+
+void AddString(GVariantBuilder* builder, const char* key, const QString& value) {
+  g_variant_builder_add(builder, "{sv}", key, g_variant_new_string(value.toUtf8().constData()));
+}
+
+QString LookupString(GVariantDict* dict, const char* key) {
+  const char* value = nullptr;
+  if (!g_variant_dict_lookup(dict, key, "&s", &value)) return QString();
+  return QString::fromUtf8(value);
+}
+
+}  // namespace
+
+GVariant* BuildExtensionInitData(const ManifestUtil& manifest) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+  AddString(&builder, "executable", ExecutablePath());
+  AddString(&builder, "command_line", manifest.command_line_);
+  AddString(&builder, "manifest_file", manifest.file_name_);
+  if (!manifest.multiple_process_) {
+    GVariant* content = g_variant_new_fixed_array(
+        G_VARIANT_TYPE_BYTE, manifest.content_.constData(), manifest.content_.size(), 1);
+    g_variant_builder_add(&builder, "{sv}", "manifest", content);
+  }
+  return g_variant_builder_end(&builder);
+}
+
+ExtensionInitData ReadExtensionInitData(GVariant* data) {
+  ExtensionInitData result;
+  if (!data || !g_variant_is_of_type(data, G_VARIANT_TYPE_VARDICT)) return result;
+  GVariantDict dict;
+  g_variant_dict_init(&dict, data);
+  result.executable = LookupString(&dict, "executable");
+  result.command_line = LookupString(&dict, "command_line");
+  result.manifest_file = LookupString(&dict, "manifest_file");
+  GVariant* content = g_variant_dict_lookup_value(&dict, "manifest", G_VARIANT_TYPE_BYTESTRING);
+  if (content) {
+    gsize size = 0;
+    const void* bytes = g_variant_get_fixed_array(content, &size, 1);
+    result.manifest_content = QByteArray(static_cast<const char*>(bytes), int(size));
+    result.has_manifest = true;
+    g_variant_unref(content);
+  }
+  g_variant_dict_clear(&dict);
+  return result;
+}
+
+}  // namespace ombrix

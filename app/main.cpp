@@ -1,0 +1,31 @@
+// Process entry of the shell: choose and read the manifest, move to the
+// executable's folder, open the main window and run the main loop.
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <QDebug>
+#include <QDir>
+
+#include "app/manifest_util.h"
+#include "app/ombrix_cef_app.h"
+#include "app/startup.h"
+#include "util/util_win.h"
+
+int main(int argc, char** argv) {
+  const QString command_line = ombrix::CommandLineText(argc, argv);
+  const QString manifest_name = ombrix::ManifestName(command_line, ombrix::GetAppName());
+  qDebug() << manifest_name;
+
+  ManifestUtil& manifest = ManifestUtil::Instance(manifest_name);
+  if (!manifest.ReadFile() || !manifest.Parse()) return -1;
+
+  QDir::setCurrent(ombrix::GetFullPathInExecutionDirectory(QString()));
+  manifest.command_line_ = command_line;
+  qDebug() << command_line;
+
+  gtk_init(&argc, &argv);
+  OmbrixCefApp app(manifest);
+  app.OnContextInitialized();
+  gtk_main();
+  return 0;
+}

@@ -1,0 +1,116 @@
+#include "app/manifest_util.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <cstdio>
+
+#include "util/util_win.h"
+
+namespace {
+
+void ReadString(const QJsonObject& root, const char* key, QString* field) {
+  const QString name = QLatin1String(key);
+  if (root.contains(name)) *field = root.value(name).toString();
+}
+
+void ReadBool(const QJsonObject& root, const char* key, bool* field) {
+  const QString name = QLatin1String(key);
+  if (root.contains(name)) *field = root.value(name).toBool();
+}
+
+void ReadInt(const QJsonObject& root, const char* key, int* field) {
+  const QString name = QLatin1String(key);
+  if (root.contains(name)) *field = root.value(name).toInt();
+}
+
+void Print(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+ManifestUtil& ManifestUtil::Instance(const QString& file_name) {
+  static ManifestUtil holder(file_name);
+  return holder;
+}
+
+ManifestUtil::ManifestUtil(const QString& file_name)
+    : file_name_(ombrix::GetFullPathInExecutionDirectory(file_name)),
+      first_page_(QStringLiteral("chrome://version")),
+      application_title_(QStringLiteral("Ombrix-UI")),
+      multiple_process_(false),
+      disable_debug_log_(false),
+      disable_debug_tool_(false),
+      quit_after_main_window_closed_(false),
+      disable_ime_composition_(false),
+      launch_state_(kLaunchNormal),
+      launch_x_(-1),
+      launch_y_(-1),
+      launch_width_(-1),
+      launch_height_(-1),
+      disable_resize_(false) {}
+
+bool ManifestUtil::ReadFile() {
+  if (file_name_.isEmpty()) {
+    Print("file_name_.isEmpty()");
+    return false;
+  }
+  content_.clear();
+  QFile file(file_name_);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    Print("Can't open the file!");
+    return false;
+  }
+  content_.append(file.readAll());
+  file.close();
+  return true;
+}
+
+bool ManifestUtil::Parse() {
+  QJsonParseError error;
+  const QJsonDocument document =
+      QJsonDocument::fromJson(QString::fromLocal8Bit(content_).toUtf8(), &error);
+  if (error.error != QJsonParseError::NoError || !document.isObject()) return false;
+
+  root_ = document.object();
+  ReadString(root_, "first_page", &first_page_);
+  ReadString(root_, "application_title", &application_title_);
+  ReadString(root_, "version", &version_);
+  ReadString(root_, "locale", &locale_);
+  ReadBool(root_, "multiple_process", &multiple_process_);
+  ReadString(root_, "user_agent", &user_agent_);
+  ReadString(root_, "app_icon", &app_icon_);
+  ReadString(root_, "cache_path", &cache_path_);
+  ReadBool(root_, "disable_debug_tool", &disable_debug_tool_);
+  ReadBool(root_, "disable_debug_log", &disable_debug_log_);
+  ReadBool(root_, "quit_after_main_window_closed", &quit_after_main_window_closed_);
+  ReadString(root_, "npapi_plugin_directory", &npapi_plugin_directory_);
+  ReadBool(root_, "disable_ime_composition", &disable_ime_composition_);
+  ParseWindow(root_.value(QStringLiteral("window")).toObject());
+  return true;
+}
+
+void ManifestUtil::ParseWindow(const QJsonObject& window) {
+  if (window.contains(QStringLiteral("launch_state"))) {
+    const QString state = window.value(QStringLiteral("launch_state")).toString();
+    if (state == QLatin1String("maximized")) {
+      launch_state_ = kLaunchMaximized;
+    } else if (state == QLatin1String("minimized")) {
+      launch_state_ = kLaunchMinimized;
+    } else if (state == QLatin1String("fullscreen")) {
+      launch_state_ = kLaunchFullscreen;
+    } else if (state == QLatin1String("normal")) {
+      launch_state_ = kLaunchNormal;
+    } else if (state == QLatin1String("hidden")) {
+      launch_state_ = kLaunchHidden;
+    }
+  }
+  launch_x_ = launch_y_ = launch_width_ = launch_height_ = -1;
+  ReadInt(window, "launch_x", &launch_x_);
+  ReadInt(window, "launch_y", &launch_y_);
+  ReadInt(window, "launch_width", &launch_width_);
+  ReadInt(window, "launch_height", &launch_height_);
+  ReadBool(window, "disable_resize", &disable_resize_);
+}

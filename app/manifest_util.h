@@ -1,0 +1,58 @@
+// The application manifest: one JSON object beside the executable that fixes the
+// first page, title, icon, cache folder, process model, debug switches and the
+// main window's launch state. One holder per process.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+enum LaunchState : int {
+  kLaunchNormal = 0,
+  kLaunchMinimized = 1,
+  kLaunchMaximized = 2,
+  kLaunchHidden = 3,
+  kLaunchFullscreen = 4,
+};
+
+class ManifestUtil {
+ public:
+  // The first call creates the holder for file_name (a name inside the
+  // executable's folder); later calls return that holder whatever they pass.
+  static ManifestUtil& Instance(const QString& file_name);
+
+  explicit ManifestUtil(const QString& file_name);
+
+  bool ReadFile();
+  bool Parse();
+
+  // Sets the read content directly (the web process receives it from the shell).
+  void SetContent(const QByteArray& content) { content_ = content; }
+
+  QString file_name_;
+  QByteArray content_;
+  QString command_line_;
+  QJsonObject root_;
+  QString first_page_;
+  QString application_title_;
+  QString version_;
+  QString locale_;
+  bool multiple_process_;
+  QString user_agent_;
+  QString app_icon_;
+  QString cache_path_;
+  bool disable_debug_log_;
+  bool disable_debug_tool_;
+  bool quit_after_main_window_closed_;
+  QString npapi_plugin_directory_;
+  bool disable_ime_composition_;
+  LaunchState launch_state_;
+  int launch_x_;
+  int launch_y_;
+  int launch_width_;
+  int launch_height_;
+  bool disable_resize_;
+
+ private:
+  void ParseWindow(const QJsonObject& window);
+};

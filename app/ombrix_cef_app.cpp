@@ -1,0 +1,95 @@
+#include "app/ombrix_cef_app.h"
+
+#include <QDebug>
+#include <QUrl>
+#include <QtGlobal>
+
+#include "app/extension_init.h"
+#include "app/version_page.h"
+#include "util/util_win.h"
+
+namespace {
+
+QString LibraryVersions() {
+  return QStringLiteral("WebKitGTK %1.%2.%3, GTK %4.%5.%6, Qt %7")
+      .arg(webkit_get_major_version())
+      .arg(webkit_get_minor_version())
+      .arg(webkit_get_micro_version())
+      .arg(gtk_get_major_version())
+      .arg(gtk_get_minor_version())
+      .arg(gtk_get_micro_version())
+      .arg(QString::fromLatin1(qVersion()));
+}
+
+void Respond(WebKitURISchemeRequest* request, const QByteArray& body, const char* type) {
+  GBytes* bytes = g_bytes_new(body.constData(), body.size());
+  GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+  webkit_uri_scheme_request_finish(request, stream, body.size(), type);
+  g_object_unref(stream);
+  g_bytes_unref(bytes);
+}
+
+}  // namespace
+
+OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest) : manifest_(manifest) {}
+
+OmbrixCefApp::~OmbrixCefApp() {
+  handler_.reset();
+  if (context_) g_object_unref(context_);
+}
+
+WebKitWebContext* OmbrixCefApp::CreateContext() {
+  const QString cache = ombrix::ExpandAppDir(manifest_.cache_path_);
+  qDebug() << "cache" << QUrl::toPercentEncoding(cache);
+  if (cache.isEmpty()) return webkit_web_context_new();
+  const QByteArray path = cache.toUtf8();
+  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
+      "base-data-directory", path.constData(), "base-cache-directory", path.constData(), nullptr);
+  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
+  g_object_unref(data);
+  return context;
+}
+
+void OmbrixCefApp::SetUpExtension(WebKitWebContext* context) {
+  const QString directory = ombrix::GetFullPathInExecutionDirectory(QStringLiteral("renderer"));
+  webkit_web_context_set_web_extensions_directory(context, directory.toUtf8().constData());
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      context, ombrix::BuildExtensionInitData(manifest_));
+}
+
+void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self) {
+  auto* app = static_cast<OmbrixCefApp*>(self);
+  const QUrl url(QString::fromUtf8(webkit_uri_scheme_request_get_uri(request)));
+  if (url.host() != QLatin1String("version")) {
+    GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "no such page: %s",
+                                webkit_uri_scheme_request_get_uri(request));
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
+    return;
+  }
+  const ManifestUtil& manifest = app->manifest_;
+  const QString page = ombrix::BuildVersionPage({
+      {QStringLiteral("Program"), QStringLiteral("ombrix " OMBRIX_VERSION)},
+      {QStringLiteral("Engine"), LibraryVersions()},
+      {QStringLiteral("User agent"),
+       QString::fromUtf8(webkit_settings_get_user_agent(
+           webkit_web_view_get_settings(webkit_uri_scheme_request_get_web_view(request))))},
+      {QStringLiteral("Executable"), ombrix::ExecutablePath()},
+      {QStringLiteral("Command line"), manifest.command_line_},
+      {QStringLiteral("Manifest"), manifest.file_name_},
+      {QStringLiteral("Cache path"), ombrix::ExpandAppDir(manifest.cache_path_)},
+  });
+  Respond(request, page.toUtf8(), "text/html");
+}
+
+void OmbrixCefApp::OnContextInitialized() {
+  qDebug() << manifest_.application_title_;
+  context_ = CreateContext();
+  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
+  SetUpExtension(context_);
+  webkit_web_context_register_uri_scheme(context_, "chrome", OnChromeScheme, this, nullptr);
+  if (!handler_) handler_ = std::make_unique<OmbrixCefHandler>(context_, manifest_);
+  handler_->disable_resize_ = manifest_.disable_resize_;
+  handler_->CreateMainBrowser(ombrix::ExpandAppDir(manifest_.first_page_),
+                              manifest_.application_title_);
+}

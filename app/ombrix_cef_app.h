@@ -1,0 +1,32 @@
+// The shell's application object: sets up the browser engine from the manifest
+// and opens the main window on the first page.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <memory>
+
+#include "app/manifest_util.h"
+#include "browser/ombrix_cef_handler.h"
+
+class OmbrixCefApp {
+ public:
+  explicit OmbrixCefApp(ManifestUtil& manifest);
+  ~OmbrixCefApp();
+  OmbrixCefApp(const OmbrixCefApp&) = delete;
+  OmbrixCefApp& operator=(const OmbrixCefApp&) = delete;
+
+  // Creates the engine context, the schemes, the handler and the main window.
+  void OnContextInitialized();
+
+  OmbrixCefHandler* handler() const { return handler_.get(); }
+
+ private:
+  WebKitWebContext* CreateContext();
+  void SetUpExtension(WebKitWebContext* context);
+  static void OnChromeScheme(WebKitURISchemeRequest* request, gpointer self);
+
+  ManifestUtil& manifest_;
+  WebKitWebContext* context_ = nullptr;
+  std::unique_ptr<OmbrixCefHandler> handler_;
+};

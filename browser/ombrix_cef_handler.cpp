@@ -1,0 +1,324 @@
+#include "browser/ombrix_cef_handler.h"
+
+#include <QDebug>
+#include <algorithm>
+
+#include "browser/ombrix_cef_handler_win.h"
+
+namespace {
+
+constexpr const char* kWindowStates[] = {"windowstate.max", "windowstate.min", "windowstate.normal",
+                                         "windowstate.hide", "windowstate.show"};
+
+WebKitSettings* NewSettings(const ManifestUtil& manifest) {
+  return webkit_settings_new_with_settings(
+      "enable-developer-extras", !manifest.disable_debug_tool_,                   //
+      "javascript-can-access-clipboard", TRUE,                                    //
+      "allow-universal-access-from-file-urls", TRUE,                              //
+      "allow-file-access-from-file-urls", TRUE,                                   //
+      "disable-web-security", TRUE,                                               //
+      "enable-media-stream", TRUE,                                                //
+      "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER,  //
+      "enable-write-console-messages-to-stdout", !manifest.disable_debug_log_,    //
+      nullptr);
+}
+
+void AddAction(WebKitContextMenu* menu, const char* name, const char* label, GCallback callback,
+               gpointer data) {
+  GSimpleAction* action = g_simple_action_new(name, nullptr);
+  g_signal_connect(action, "activate", callback, data);
+  webkit_context_menu_append(
+      menu, webkit_context_menu_item_new_from_gaction(G_ACTION(action), label, nullptr));
+  g_object_unref(action);
+}
+
+struct MenuTarget {
+  OmbrixCefHandler* handler;
+  WebKitWebView* view;
+};
+
+void OnReloadActivated(GSimpleAction*, GVariant*, gpointer data) {
+  auto* target = static_cast<MenuTarget*>(data);
+  webkit_web_view_reload(target->view);
+}
+
+void OnExitActivated(GSimpleAction*, GVariant*, gpointer data) {
+  static_cast<MenuTarget*>(data)->handler->ExitApp();
+}
+
+void OnDevToolsActivated(GSimpleAction*, GVariant*, gpointer data) {
+  auto* target = static_cast<MenuTarget*>(data);
+  target->handler->ShowDevTools(target->view, false);
+}
+
+}  // namespace
+
+OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& manifest)
+    : context_(context), manifest_(manifest) {}
+
+OmbrixCefHandler::~OmbrixCefHandler() {
+  for (const Browser& browser : browsers_) {
+    g_signal_handlers_disconnect_by_data(browser.view, this);
+    g_signal_handlers_disconnect_by_data(browser.window, this);
+  }
+}
+
+WebKitWebView* OmbrixCefHandler::NewView(WebKitWebView* related) {
+  WebKitWebView* view;
+  if (related) {
+    view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related, nullptr));
+  } else {
+    WebKitSettings* settings = NewSettings(manifest_);
+    view = WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_, "settings", settings, nullptr));
+    g_object_unref(settings);
+  }
+  // Nothing may be dropped onto a page.
+  gtk_drag_dest_unset(GTK_WIDGET(view));
+  ConnectViewSignals(view);
+  return view;
+}
+
+GtkWindow* OmbrixCefHandler::NewWindow(WebKitWebView* view, bool main) {
+  GtkWindow* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+  gtk_widget_show(GTK_WIDGET(view));
+  g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+  browsers_.push_back(Browser{window, view});
+  if (main) {
+    main_window_ = window;
+    main_browser_ = view;
+  }
+  return window;
+}
+
+void OmbrixCefHandler::ConnectViewSignals(WebKitWebView* view) {
+  g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), this);
+  g_signal_connect(view, "load-failed", G_CALLBACK(OnLoadFailed), this);
+  g_signal_connect(view, "context-menu", G_CALLBACK(OnContextMenu), this);
+  g_signal_connect(view, "create", G_CALLBACK(OnCreate), this);
+  g_signal_connect(view, "ready-to-show", G_CALLBACK(OnReadyToShow), this);
+  g_signal_connect(view, "close", G_CALLBACK(OnViewClose), this);
+  g_signal_connect(view, "user-message-received", G_CALLBACK(OnUserMessage), this);
+  g_signal_connect(webkit_web_view_get_inspector(view), "attach", G_CALLBACK(OnInspectorAttach),
+                   this);
+}
+
+void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& title) {
+  WebKitWebView* view = NewView(nullptr);
+  GtkWindow* window = NewWindow(view, true);
+  gtk_window_set_decorated(window, FALSE);
+  gtk_window_set_title(window, title.toUtf8().constData());
+  if (!manifest_.app_icon_.isEmpty()) {
+    GError* error = nullptr;
+    GdkPixbuf* icon = gdk_pixbuf_new_from_file_at_size(manifest_.app_icon_.toUtf8().constData(),
+                                                       100, 100, &error);
+    if (icon) {
+      gtk_window_set_icon(window, icon);
+      g_object_unref(icon);
+    } else {
+      qDebug() << "icon" << manifest_.app_icon_ << (error ? error->message : "");
+      g_clear_error(&error);
+    }
+  }
+  // Realised but not mapped: the window appears once the first load ends.
+  gtk_widget_realize(GTK_WIDGET(window));
+  webkit_web_view_load_uri(view, url.toUtf8().constData());
+}
+
+void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
+  if (!main_window_ || exiting_ || gtk_widget_get_visible(GTK_WIDGET(main_window_))) return;
+  int screen_width = 0;
+  int screen_height = 0;
+  ombrix::PrimaryScreenSize(&screen_width, &screen_height);
+  const ombrix::LaunchPlacement placement =
+      load_failed
+          ? ombrix::PlacementAfterError(manifest_.launch_state_, screen_width, screen_height)
+          : ombrix::PlacementAfterLoad(manifest_.launch_state_, manifest_.launch_x_,
+                                       manifest_.launch_y_, manifest_.launch_width_,
+                                       manifest_.launch_height_, screen_width, screen_height);
+  GtkWindow* window = main_window_;
+  if (placement.move) {
+    gtk_window_move(window, placement.x, placement.y);
+    gtk_window_resize(window, placement.width, placement.height);
+  }
+  switch (placement.kind) {
+    case ombrix::LaunchPlacement::kMaximized:
+      gtk_window_maximize(window);
+      break;
+    case ombrix::LaunchPlacement::kMinimized:
+      gtk_window_iconify(window);
+      break;
+    case ombrix::LaunchPlacement::kFullscreen:
+      gtk_window_set_keep_above(window, TRUE);
+      gtk_window_fullscreen(window);
+      break;
+    case ombrix::LaunchPlacement::kNormal:
+      break;
+  }
+  if (!placement.show) return;
+  gtk_widget_show(GTK_WIDGET(window));
+  if (!shown_once_) {
+    shown_once_ = true;
+    std::printf("window shown\r\n");
+    std::fflush(stdout);
+  }
+}
+
+void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
+  (void)view;
+  if (event == WEBKIT_LOAD_FINISHED) static_cast<OmbrixCefHandler*>(self)->ApplyLaunchState(false);
+}
+
+gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
+                                        GError* error, gpointer self) {
+  (void)view;
+  (void)event;
+  qDebug() << "load failed" << uri << (error ? error->message : "");
+  static_cast<OmbrixCefHandler*>(self)->ApplyLaunchState(true);
+  return FALSE;  // let the engine show its error page
+}
+
+gboolean OmbrixCefHandler::OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu,
+                                         GdkEvent* event, WebKitHitTestResult* hit, gpointer self) {
+  (void)event;
+  (void)hit;
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  webkit_context_menu_remove_all(menu);
+  if (handler->manifest_.disable_debug_tool_) return TRUE;  // no menu at all
+
+  // The menu's actions outlive this call; their target is freed with the menu.
+  auto* target = new MenuTarget{handler, view};
+  g_object_set_data_full(G_OBJECT(menu), "ombrix-target", target,
+                         [](gpointer data) { delete static_cast<MenuTarget*>(data); });
+  AddAction(menu, "reload", "重载页面", G_CALLBACK(OnReloadActivated), target);
+  webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+  AddAction(menu, "exit", "退出应用", G_CALLBACK(OnExitActivated), target);
+  webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+  AddAction(menu, "devtools", "显示开发工具", G_CALLBACK(OnDevToolsActivated), target);
+  webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+  webkit_context_menu_append(menu, webkit_context_menu_item_new_from_stock_action_with_label(
+                                       WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT, "审核元素"));
+  return FALSE;
+}
+
+GtkWidget* OmbrixCefHandler::OnCreate(WebKitWebView* view, WebKitNavigationAction* action,
+                                      gpointer self) {
+  (void)action;
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (handler->exiting_) return nullptr;
+  WebKitWebView* popup = handler->NewView(view);
+  handler->NewWindow(popup, false);
+  return GTK_WIDGET(popup);
+}
+
+void OmbrixCefHandler::OnReadyToShow(WebKitWebView* view, gpointer self) {
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  for (const Browser& browser : handler->browsers_) {
+    if (browser.view != view) continue;
+    WebKitWindowProperties* properties = webkit_web_view_get_window_properties(view);
+    GdkRectangle geometry;
+    webkit_window_properties_get_geometry(properties, &geometry);
+    if (geometry.width > 0 && geometry.height > 0) {
+      gtk_window_set_default_size(browser.window, geometry.width, geometry.height);
+    } else {
+      gtk_window_set_default_size(browser.window, 800, 600);
+    }
+    gtk_widget_show(GTK_WIDGET(browser.window));
+  }
+}
+
+void OmbrixCefHandler::OnViewClose(WebKitWebView* view, gpointer self) {
+  static_cast<OmbrixCefHandler*>(self)->CloseBrowser(view);
+}
+
+gboolean OmbrixCefHandler::OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self) {
+  (void)event;
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  for (const Browser& browser : handler->browsers_) {
+    if (GTK_WIDGET(browser.window) == window) {
+      handler->CloseBrowser(browser.view);
+      break;
+    }
+  }
+  return TRUE;  // CloseBrowser destroys or hides the window itself
+}
+
+void OmbrixCefHandler::CloseBrowser(WebKitWebView* view) {
+  if (view == main_browser_) {
+    OnMainWindowClosing();
+    return;
+  }
+  auto it = std::find_if(browsers_.begin(), browsers_.end(),
+                         [view](const Browser& browser) { return browser.view == view; });
+  if (it == browsers_.end()) return;
+  GtkWindow* window = it->window;
+  ForgetBrowser(view);
+  gtk_widget_destroy(GTK_WIDGET(window));
+}
+
+void OmbrixCefHandler::OnMainWindowClosing() {
+  // With the tray icon shown, closing only hides the window.
+  if (tray_.shown) {
+    gtk_widget_hide(GTK_WIDGET(main_window_));
+    return;
+  }
+  ExitApp();
+}
+
+void OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
+  auto it = std::find_if(browsers_.begin(), browsers_.end(),
+                         [view](const Browser& browser) { return browser.view == view; });
+  if (it == browsers_.end()) return;
+  g_signal_handlers_disconnect_by_data(it->view, this);
+  g_signal_handlers_disconnect_by_data(it->window, this);
+  browsers_.erase(it);
+}
+
+gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {
+  (void)inspector;
+  (void)self;
+  return TRUE;  // developer tools always get a window of their own
+}
+
+void OmbrixCefHandler::ShowDevTools(WebKitWebView* view, bool inspect) {
+  (void)inspect;  // inspecting at the pointer is the engine's own menu action
+  if (manifest_.disable_debug_tool_) return;
+  webkit_web_inspector_show(webkit_web_view_get_inspector(view));
+}
+
+bool OmbrixCefHandler::NotifyWindowState(const std::string& state_name) {
+  const bool known = std::any_of(std::begin(kWindowStates), std::end(kWindowStates),
+                                 [&](const char* name) { return state_name == name; });
+  if (!known) return false;
+  if (main_browser_ && !exiting_) {
+    webkit_web_view_send_message_to_page(main_browser_,
+                                         webkit_user_message_new(state_name.c_str(), nullptr),
+                                         nullptr, nullptr, nullptr);
+  }
+  return true;
+}
+
+gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage* message,
+                                         gpointer self) {
+  (void)view;
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  const ombrix::ProcessMessage decoded = ombrix::DecodeUserMessage(message);
+  return ombrix::DispatchProcessMessage(*handler, decoded) ? TRUE : FALSE;
+}
+
+void OmbrixCefHandler::ExitApp() {
+  if (exiting_) return;
+  exiting_ = true;
+  ombrix::HideTray(*this);
+  for (const Browser& browser : browsers_) {
+    g_signal_handlers_disconnect_by_data(browser.view, this);
+    g_signal_handlers_disconnect_by_data(browser.window, this);
+  }
+  std::vector<Browser> browsers;
+  browsers.swap(browsers_);
+  main_browser_ = nullptr;
+  main_window_ = nullptr;
+  for (const Browser& browser : browsers) gtk_widget_destroy(GTK_WIDGET(browser.window));
+  gtk_main_quit();
+}

@@ -1,0 +1,77 @@
+// The one client of the browser engine in the shell: it owns the main window and
+// every pop-up and developer-tools window, shows the main window in the
+// manifest's launch state once the first page has loaded, builds the context
+// menu, carries out the page's window requests and ends the program.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <string>
+#include <vector>
+
+#include "app/manifest_util.h"
+#include "browser/message_dispatch.h"
+#include "util/util_win.h"
+
+class OmbrixCefHandler {
+ public:
+  OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& manifest);
+  ~OmbrixCefHandler();
+  OmbrixCefHandler(const OmbrixCefHandler&) = delete;
+  OmbrixCefHandler& operator=(const OmbrixCefHandler&) = delete;
+
+  // Creates the hidden main window on url with the given title.
+  void CreateMainBrowser(const QString& url, const QString& title);
+
+  // Sends one of the five "windowstate.*" messages to the main page; false for
+  // any other name.
+  bool NotifyWindowState(const std::string& state_name);
+
+  // Ends the program: tray removed, windows closed, main loop left.
+  void ExitApp();
+
+  // Opens the developer tools of view; with inspect set, at the pointer.
+  void ShowDevTools(WebKitWebView* view, bool inspect);
+
+  GtkWindow* main_window() const { return main_window_; }
+  WebKitWebView* main_browser() const { return main_browser_; }
+  bool exiting() const { return exiting_; }
+
+  bool disable_resize_ = false;
+  std::vector<ombrix::Rect> caption_regions_;
+  ombrix::TrayRecord tray_;
+
+ private:
+  struct Browser {
+    GtkWindow* window;
+    WebKitWebView* view;
+  };
+
+  WebKitWebView* NewView(WebKitWebView* related);
+  GtkWindow* NewWindow(WebKitWebView* view, bool main);
+  void ConnectViewSignals(WebKitWebView* view);
+  void ApplyLaunchState(bool load_failed);
+  void ForgetBrowser(WebKitWebView* view);
+  void CloseBrowser(WebKitWebView* view);
+  void OnMainWindowClosing();
+
+  static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+  static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
+                               GError* error, gpointer self);
+  static gboolean OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent* event,
+                                WebKitHitTestResult* hit, gpointer self);
+  static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self);
+  static void OnReadyToShow(WebKitWebView* view, gpointer self);
+  static void OnViewClose(WebKitWebView* view, gpointer self);
+  static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self);
+  static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
+  static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);
+
+  WebKitWebContext* context_;
+  ManifestUtil& manifest_;
+  WebKitWebView* main_browser_ = nullptr;
+  GtkWindow* main_window_ = nullptr;
+  std::vector<Browser> browsers_;
+  bool shown_once_ = false;
+  bool exiting_ = false;
+};

@@ -1,0 +1,23 @@
+// Primary-monitor geometry from GDK. Kept apart from util_win.cpp so that code
+// which never places windows (the tests of the pure helpers) does not need GDK.
+#include <gdk/gdk.h>
+
+#include "util/util_win.h"
+
+namespace ombrix {
+
+void PrimaryScreenSize(int* width, int* height) {
+  *width = 0;
+  *height = 0;
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return;
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  if (!monitor) return;
+  GdkRectangle geometry;
+  gdk_monitor_get_geometry(monitor, &geometry);
+  *width = geometry.width;
+  *height = geometry.height;
+}
+
+}  // namespace ombrix
