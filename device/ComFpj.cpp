@@ -1,0 +1,230 @@
+#include "device/ComFpj.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QSerialPort>
+
+#include "device/fpj_port_thread.h"
+#include "device/fpj_reader.h"
+
+using fpj::Command;
+
+namespace {
+
+// The open port as a byte source for fpj::ReadFrame, timed on a monotonic clock.
+class PortSource : public fpj::ByteSource {
+ public:
+  explicit PortSource(QSerialPort& port) : port_(port) { clock_.start(); }
+
+  qint64 NowMs() override { return clock_.elapsed(); }
+
+  bool WaitForBytes(int ms) override {
+    if (!port_.isOpen()) return false;
+    if (port_.bytesAvailable() > 0) return true;
+    return port_.waitForReadyRead(ms);
+  }
+
+  QByteArray ReadAvailable() override { return port_.readAll(); }
+
+ private:
+  QSerialPort& port_;
+  QElapsedTimer clock_;
+};
+
+bool IsDeviceStatusCode(int code) { return code <= fpj::kStatus1 && code >= fpj::kStatusOther; }
+
+}  // namespace
+
+ComFpj::ComFpj() : thread_(new fpj::PortThread) {}
+
+ComFpj::~ComFpj() {
+  thread_->Call([this] { CloseOnThread(); });
+  thread_.reset();
+}
+
+bool ComFpj::OpenPort(const QString& portName) {
+  return thread_->Call([&] { return OpenOnThread(portName); });
+}
+
+void ComFpj::ClosePort() {
+  thread_->Call([this] { CloseOnThread(); });
+}
+
+int ComFpj::PortStatus() {
+  return thread_->Call([this] { return PortStatusOnThread(); });
+}
+
+int ComFpj::Reset() {
+  return thread_->Call([this] { return Run(Command::Reset, 0, "Reset"); });
+}
+
+int ComFpj::ExitBill() {
+  return thread_->Call([this] { return Run(Command::ExitBill, 0, "ExitBill"); });
+}
+
+int ComFpj::CutterTest() {
+  return thread_->Call([this] { return Run(Command::CutterTest, 0, "CutterTest"); });
+}
+
+int ComFpj::QuerySensorStatus() {
+  return thread_->Call([this] {
+    const QByteArray reply = Exchange(Command::QuerySensorStatus, 0, "QuerySensorStatus");
+    if (reply.size() > fpj::kReplyDataOffset) {
+      const quint8 flags = quint8(reply.at(fpj::kReplyDataOffset));
+      qDebug().noquote() << "sensor status:"
+                         << fpj::SensorFlagWords(flags).join(QStringLiteral(", "));
+    }
+    return lastCode();
+  });
+}
+
+int ComFpj::SetRange(quint16 distance) {
+  return thread_->Call([=] { return Run(Command::SetRange, distance, "SetRange"); });
+}
+
+int ComFpj::SetHoleNum(quint16 hole) {
+  return thread_->Call([=] {
+    qDebug() << "hole number" << hole;
+    return Run(Command::SetHoleNum, hole, "SetHoleNum CMD");
+  });
+}
+
+int ComFpj::SetFpNum(quint16 count) {
+  return thread_->Call([=] {
+    qDebug() << "number" << count;
+    return Run(Command::SetFpNum, count, "SetFpNum");
+  });
+}
+
+int ComFpj::QueryNum() {
+  return thread_->Call([this] { return QueryNumOnThread(); });
+}
+
+int ComFpj::SellBill(quint16& count) {
+  return thread_->Call([&] { return SellBillOnThread(count); });
+}
+
+QString ComFpj::QueryFirmwareVersion() {
+  return thread_->Call([this] { return QueryVersionOnThread(); });
+}
+
+bool ComFpj::OpenOnThread(const QString& portName) {
+  if (!port_) {
+    port_.reset(new QSerialPort);
+    port_->setPortName(portName);
+    if (port_->open(QIODevice::ReadWrite)) {
+      ApplySettings();
+    } else {
+      qDebug() << "open" << portName << "failed:" << port_->errorString();
+    }
+  }
+  return port_->isOpen();
+}
+
+void ComFpj::ApplySettings() {
+  port_->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+  port_->setDataBits(QSerialPort::Data8);
+  port_->setParity(QSerialPort::NoParity);
+  port_->setStopBits(QSerialPort::OneStop);
+  port_->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void ComFpj::CloseOnThread() {
+  if (!port_) return;
+  if (port_->isOpen()) port_->close();
+  port_.reset();
+}
+
+int ComFpj::PortStatusOnThread() const {
+  const bool ready = port_ && port_->isOpen() && port_->isReadable() && port_->isWritable();
+  return ready ? fpj::kOk : fpj::kNoPort;
+}
+
+int ComFpj::SetCode(int code) {
+  lastCode_.store(code);
+  return code;
+}
+
+int ComFpj::Run(Command command, quint16 value, const char* label) {
+  Exchange(command, value, label);
+  return lastCode();
+}
+
+// Sends the request of `command` and reads its reply; sets the last code.
+QByteArray ComFpj::Exchange(Command command, quint16 value, const char* label) {
+  if (!port_) {
+    SetCode(fpj::kNoPort);
+    return QByteArray();
+  }
+  WriteRequest(fpj::BuildRequest(command, value), label);
+  const QByteArray reply =
+      CallResult(fpj::TimeLimitMs(command, value), fpj::Info(command).replyLength);
+  DropVanishedPort();
+  return reply;
+}
+
+// Input left from an earlier command (a reply that came after its time
+// limit, noise) is dropped first, so it cannot pass as this request's reply.
+void ComFpj::WriteRequest(const QByteArray& request, const char* label) {
+  qDebug().noquote() << label + QStringLiteral(":") << fpj::Hex(request);
+  if (!port_->isOpen()) return;
+  port_->clearError();
+  port_->clear(QSerialPort::Input);
+  const qint64 written = port_->write(request);
+  port_->waitForBytesWritten(1000);
+  qDebug().noquote() << label + QStringLiteral(" ret:") << written;
+}
+
+QByteArray ComFpj::CallResult(qint64 limitMs, int expectedLength) {
+  QElapsedTimer timer;
+  timer.start();
+  PortSource source(*port_);
+  const QByteArray reply = fpj::ReadFrame(source, limitMs);
+  qDebug() << "read data cost time :" << timer.elapsed();
+  qDebug().noquote() << "CallResult " << fpj::Hex(reply) << reply.size();
+  const int code = fpj::EvaluateReply(reply, expectedLength);
+  if (code == fpj::kOk || code == fpj::kBadChecksum) {
+    qDebug() << "checkresult " << (code == fpj::kOk ? 1 : 0);
+  }
+  SetCode(code);
+  return reply;
+}
+
+// A device that went away (unplugged, its pseudo-terminal closed) leaves the
+// port in a resource error: close it so PortStatus tells, and later commands
+// answer -109 at once instead of polling a dead descriptor.
+void ComFpj::DropVanishedPort() {
+  if (port_->isOpen() && port_->error() == QSerialPort::ResourceError) {
+    qDebug() << "port lost:" << port_->errorString();
+    port_->close();
+  }
+}
+
+int ComFpj::QueryNumOnThread() {
+  const QByteArray reply = Exchange(Command::QueryNum, 0, "QueryNum");
+  if (lastCode() != fpj::kOk) return lastCode();
+  return fpj::TicketCount(fpj::ReplyValue16(reply));
+}
+
+int ComFpj::SellBillOnThread(quint16& count) {
+  qDebug() << "sell number" << count;
+  if (port_) qDebug() << "timeout" << 2 * int(count);
+  const QByteArray reply = Exchange(Command::SellBill, count, "SellFp");
+  const int code = lastCode();
+  qDebug() << "SellFp ret" << code;
+  if (code == fpj::kOk || IsDeviceStatusCode(code)) {
+    count = fpj::ReplyValue16(reply);
+    qDebug() << "Has Sell Number :" << count;
+  }
+  return code;
+}
+
+QString ComFpj::QueryVersionOnThread() {
+  if (!port_) {
+    SetCode(fpj::kNoPort);
+    return versionText_;
+  }
+  const QByteArray reply = Exchange(Command::QueryFirmwareVersion, 0, "QueryFirmwareVersion");
+  versionText_ = QString::fromUtf8(fpj::VersionText(reply));
+  return versionText_;
+}
