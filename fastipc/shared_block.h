@@ -1,0 +1,47 @@
+// The shared memory object "/N_m" holding the block, plus the advisory lock
+// by which servers sharing one channel know whether they are alone on it.
+// A server holds a shared lock while it runs; the kernel drops it when the
+// process dies, so an object nobody locks was left by a killed server.
+#ifndef FASTIPC_SHARED_BLOCK_H_
+#define FASTIPC_SHARED_BLOCK_H_
+
+#include <cstddef>
+#include <string>
+
+namespace fastipc {
+
+class SharedBlock {
+ public:
+  SharedBlock() = default;
+  ~SharedBlock();
+  SharedBlock(const SharedBlock&) = delete;
+  SharedBlock& operator=(const SharedBlock&) = delete;
+
+  // Server side: opens or creates `name` and locks it. Sets *alone when no
+  // other live server holds the channel. The object is kept at least `bytes`
+  // long with its space reserved. When alone, the lock stays exclusive until
+  // shareLock().
+  bool openForServer(const std::string& name, size_t bytes, bool* alone);
+  // Turns the server's lock into a shared one, letting other servers join.
+  void shareLock();
+  // Client side: opens an existing object; fails when it is missing.
+  bool openExisting(const std::string& name);
+  // Maps `bytes` from offset 0; fails when the object is shorter.
+  unsigned char* map(size_t bytes);
+  // True when no other server holds the channel any more.
+  bool lastServer();
+  void close();
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  bool lockForServer(const std::string& name, bool* alone);
+  bool stillNamed(const std::string& name) const;
+  bool reserve(size_t bytes);
+  int fd_ = -1;
+  unsigned char* view_ = nullptr;
+  size_t view_bytes_ = 0;
+};
+
+}  // namespace fastipc
+
+#endif  // FASTIPC_SHARED_BLOCK_H_
