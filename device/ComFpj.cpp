@@ -191,10 +191,11 @@ QByteArray ComFpj::CallResult(qint64 limitMs, int expectedLength) {
 }
 
 // A device that went away (unplugged, its pseudo-terminal closed) leaves the
-// port in a resource error: close it so PortStatus tells, and later commands
-// answer -109 at once instead of polling a dead descriptor.
+// port in a read or resource error: close it so PortStatus tells, and later
+// commands answer -109 at once instead of polling a dead descriptor.
 void ComFpj::DropVanishedPort() {
-  if (port_->isOpen() && port_->error() == QSerialPort::ResourceError) {
+  const QSerialPort::SerialPortError error = port_->error();
+  if (port_->isOpen() && (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)) {
     qDebug() << "port lost:" << port_->errorString();
     port_->close();
   }

@@ -20,7 +20,8 @@ class ByteSource {
 };
 
 // Reads one reply frame, waiting at most `limitMs` in total from the call.
-// The frame length comes from byte 1 (length = byte 1 + 6); pieces are
+// The frame starts at the first start byte (0x02); bytes before it are
+// dropped. The frame length comes from byte 1 (length = byte 1 + 6); pieces are
 // appended until the frame is whole, the time is up or no more bytes come.
 // Bytes after the frame are dropped. Fewer than two bytes give an empty
 // result; a short frame is returned as read.
