@@ -25,8 +25,9 @@ GVariant* BuildExtensionInitData(const ManifestUtil& manifest) {
   AddString(&builder, "command_line", manifest.command_line_);
   AddString(&builder, "manifest_file", manifest.file_name_);
   if (!manifest.multiple_process_) {
-    GVariant* content = g_variant_new_fixed_array(
-        G_VARIANT_TYPE_BYTE, manifest.content_.constData(), manifest.content_.size(), 1);
+    const QByteArray known = manifest.KnownKeysJson();
+    GVariant* content =
+        g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, known.constData(), known.size(), 1);
     g_variant_builder_add(&builder, "{sv}", "manifest", content);
   }
   return g_variant_builder_end(&builder);

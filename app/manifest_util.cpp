@@ -9,6 +9,32 @@
 
 namespace {
 
+const char* const kTopLevelKeys[] = {"first_page",
+                                     "application_title",
+                                     "version",
+                                     "locale",
+                                     "multiple_process",
+                                     "user_agent",
+                                     "app_icon",
+                                     "cache_path",
+                                     "disable_debug_tool",
+                                     "disable_debug_log",
+                                     "quit_after_main_window_closed",
+                                     "npapi_plugin_directory",
+                                     "disable_ime_composition"};
+const char* const kWindowKeys[] = {"launch_state", "launch_x",      "launch_y",
+                                   "launch_width", "launch_height", "disable_resize"};
+
+template <size_t N>
+QJsonObject Pick(const QJsonObject& from, const char* const (&keys)[N]) {
+  QJsonObject picked;
+  for (const char* key : keys) {
+    const QString name = QLatin1String(key);
+    if (from.contains(name)) picked.insert(name, from.value(name));
+  }
+  return picked;
+}
+
 void ReadString(const QJsonObject& root, const char* key, QString* field) {
   const QString name = QLatin1String(key);
   if (root.contains(name)) *field = root.value(name).toString();
@@ -113,4 +139,12 @@ void ManifestUtil::ParseWindow(const QJsonObject& window) {
   ReadInt(window, "launch_width", &launch_width_);
   ReadInt(window, "launch_height", &launch_height_);
   ReadBool(window, "disable_resize", &disable_resize_);
+}
+
+QByteArray ManifestUtil::KnownKeysJson() const {
+  QJsonObject known = Pick(root_, kTopLevelKeys);
+  const QJsonValue window = root_.value(QStringLiteral("window"));
+  if (window.isObject())
+    known.insert(QStringLiteral("window"), Pick(window.toObject(), kWindowKeys));
+  return QJsonDocument(known).toJson(QJsonDocument::Compact);
 }

@@ -29,6 +29,11 @@ class ManifestUtil {
   // Sets the read content directly (the web process receives it from the shell).
   void SetContent(const QByteArray& content) { content_ = content; }
 
+  // The parsed root reduced to the keys the holder reads, as compact JSON: what
+  // the page side needs to arrive at the same values, without the rest of a
+  // possibly large file.
+  QByteArray KnownKeysJson() const;
+
   QString file_name_;
   QByteArray content_;
   QString command_line_;

@@ -1,0 +1,51 @@
+// Test fixture: a private display and a shell copy per test; a screenshot and
+// the shell's output are kept when a test fails.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <memory>
+
+#include "harness.h"
+
+namespace e2e {
+
+class ShellTest : public ::testing::Test {
+ protected:
+  virtual bool WithPanel() const { return false; }
+
+  void SetUp() override {
+    x_ = std::make_unique<XServer>(WithPanel());
+    shell_ = std::make_unique<Shell>(*x_);
+  }
+
+  void TearDown() override {
+    if (HasFailure()) {
+      const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+      const QString dir = QStringLiteral(OMBRIX_TEST_ARTIFACTS);
+      QDir().mkpath(dir);
+      const std::string name = std::string(info->test_suite_name()) + "." + info->name();
+      x_->Screenshot((dir + "/").toStdString() + name + ".png");
+      std::printf("---- shell output (%s) ----\n%s\n----\n", name.c_str(),
+                  shell_->Output().c_str());
+    }
+    shell_.reset();
+    x_.reset();
+  }
+
+  // A manifest whose first page is web/index.html in the shell's folder.
+  QJsonObject PageManifest(const QString& title, QJsonObject window = {}) const {
+    QJsonObject manifest{{"first_page", "file://${AppDir}/web/index.html"},
+                         {"application_title", title}};
+    if (!window.isEmpty()) manifest.insert("window", window);
+    return manifest;
+  }
+
+  std::unique_ptr<XServer> x_;
+  std::unique_ptr<Shell> shell_;
+};
+
+}  // namespace e2e

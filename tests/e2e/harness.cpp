@@ -1,0 +1,263 @@
+#include "harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+namespace e2e {
+namespace {
+
+// Starts argv with extra environment; stdout and stderr go to log (or /dev/null).
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& log, const std::string& cwd, int pass_fd = -1) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  setpgid(0, 0);
+  int out = open(log.empty() ? "/dev/null" : log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  dup2(out, 1);
+  dup2(out, 2);
+  int in = open("/dev/null", O_RDONLY);
+  dup2(in, 0);
+  if (pass_fd >= 0) dup2(pass_fd, 3);
+  if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+  for (const std::string& entry : env) putenv(strdup(entry.c_str()));
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(-pid, SIGKILL);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+std::string Trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+int Field(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) return 0;
+  return std::atoi(text.c_str() + at + label.size());
+}
+
+}  // namespace
+
+std::string Run(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return output;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
+  pclose(pipe);
+  return output;
+}
+
+bool WaitFor(const std::function<bool()>& condition, milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  while (Clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(milliseconds(25));
+  }
+  return condition();
+}
+
+XServer::XServer(bool with_panel, int width, int height) {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  xvfb_ = Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp"}, {}, "", "",
+                fds[1]);
+  close(fds[1]);
+  std::string number;
+  char c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  if (number.empty()) throw std::runtime_error("Xvfb did not start");
+  display_ = ":" + number;
+  wm_ = Spawn({"openbox"}, {"DISPLAY=" + display_}, "", "");
+  WaitFor(
+      [this] {
+        return X("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos;
+      },
+      milliseconds(20000));
+  if (with_panel) {
+    panel_ = Spawn({"tint2"}, {"DISPLAY=" + display_}, "", "");
+    WaitFor(
+        [this] {
+          return X("xprop -root _NET_WORKAREA").find(", 1024") == std::string::npos &&
+                 X("xprop -root _NET_WORKAREA").find("=") != std::string::npos;
+        },
+        milliseconds(20000));
+  }
+}
+
+XServer::~XServer() {
+  Stop(panel_);
+  Stop(wm_);
+  Stop(xvfb_);
+}
+
+std::string XServer::X(const std::string& command) const {
+  return Run("DISPLAY=" + display_ + " " + command + " 2>/dev/null");
+}
+
+void XServer::Screenshot(const std::string& path) const { X("import -window root '" + path + "'"); }
+
+Shell::Shell(const XServer& x) : x_(x) {
+  const QString bin = QStringLiteral(OMBRIX_TEST_BIN_DIR);
+  QDir(dir()).mkpath("renderer");
+  QFile::copy(bin + "/ombrix", dir() + "/ombrix");
+  QFile::copy(bin + "/renderer/libombrix-renderer.so", dir() + "/renderer/libombrix-renderer.so");
+  QFile::setPermissions(dir() + "/ombrix", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+Shell::~Shell() { Kill(); }
+
+void Shell::WriteFile(const QString& relative_path, const QByteArray& content) const {
+  const QString path = dir() + "/" + relative_path;
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write test file");
+  file.write(content);
+}
+
+void Shell::WriteManifest(const QJsonObject& manifest, const QString& name) const {
+  WriteFile(name, QJsonDocument(manifest).toJson());
+}
+
+void Shell::Start(const QStringList& args, const QString& cwd) {
+  std::vector<std::string> argv{(dir() + "/ombrix").toStdString()};
+  for (const QString& arg : args) argv.push_back(arg.toStdString());
+  const std::string xdg = (dir() + "/.xdg").toStdString();
+  pid_ = Spawn(argv,
+               {"DISPLAY=" + x_.display(), "XDG_DATA_HOME=" + xdg + "/data",
+                "XDG_CACHE_HOME=" + xdg + "/cache", "XDG_CONFIG_HOME=" + xdg + "/config",
+                "NO_AT_BRIDGE=1", "GTK_A11Y=none"},
+               (dir() + "/shell.log").toStdString(), cwd.isEmpty() ? "/" : cwd.toStdString());
+}
+
+int Shell::Wait(milliseconds limit) {
+  if (pid_ <= 0) return status_;
+  int status = 0;
+  const bool ended = WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+  if (!ended) return -1000;
+  pid_ = -1;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status_;
+}
+
+bool Shell::Running() { return pid_ > 0 && Wait(milliseconds(0)) == -1000; }
+
+void Shell::Kill() {
+  Stop(pid_);
+  pid_ = -1;
+}
+
+std::string Shell::Output() const {
+  QFile file(dir() + "/shell.log");
+  if (!file.open(QIODevice::ReadOnly)) return std::string();
+  return file.readAll().toStdString();
+}
+
+unsigned long Shell::FindWindow(const std::string& title, bool only_visible) const {
+  const std::string found =
+      x_.X(std::string("xdotool search ") + (only_visible ? "--onlyvisible " : "") + "--name '^" +
+           title + "$'");
+  return std::strtoul(found.c_str(), nullptr, 10);
+}
+
+unsigned long Shell::WaitForWindow(const std::string& title, milliseconds limit) {
+  unsigned long window = 0;
+  WaitFor([&] { return (window = FindWindow(title, true)) != 0; }, limit);
+  return window;
+}
+
+Geometry Shell::GetGeometry(unsigned long window) const {
+  const std::string info = x_.X("xwininfo -id " + std::to_string(window));
+  Geometry g;
+  g.x = Field(info, "Absolute upper-left X:");
+  g.y = Field(info, "Absolute upper-left Y:");
+  g.width = Field(info, "Width:");
+  g.height = Field(info, "Height:");
+  g.viewable = info.find("IsViewable") != std::string::npos;
+  return g;
+}
+
+std::string Shell::Property(unsigned long window, const std::string& name) const {
+  return Trim(x_.X("xprop -id " + std::to_string(window) + " " + name));
+}
+
+QJsonObject Shell::WaitForResults(milliseconds limit, const QString& name) {
+  QJsonObject results;
+  WaitFor(
+      [&] {
+        QFile file(dir() + "/" + name);
+        if (!file.open(QIODevice::ReadOnly)) return false;
+        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+        if (!document.isObject()) return false;
+        results = document.object();
+        return true;
+      },
+      limit);
+  return results;
+}
+
+SlowServer::SlowServer(QByteArray body, QByteArray type)
+    : body_(std::move(body)), type_(std::move(type)) {
+  listener_ = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  socklen_t length = sizeof(address);
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  listen(listener_, 8);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+SlowServer::~SlowServer() {
+  stop_ = true;
+  released_ = true;
+  shutdown(listener_, SHUT_RDWR);
+  close(listener_);
+  thread_.join();
+}
+
+void SlowServer::Serve() {
+  while (!stop_) {
+    const int client = accept(listener_, nullptr, nullptr);
+    if (client < 0) return;
+    char request[4096];
+    if (read(client, request, sizeof(request)) > 0) asked_ = true;
+    WaitFor([this] { return released_.load(); }, milliseconds(60000));
+    const QByteArray response = "HTTP/1.1 200 OK\r\nContent-Type: " + type_ +
+                                "\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: " +
+                                QByteArray::number(body_.size()) + "\r\nConnection: close\r\n\r\n" +
+                                body_;
+    (void)!write(client, response.constData(), response.size());
+    close(client);
+  }
+}
+
+}  // namespace e2e

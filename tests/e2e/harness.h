@@ -1,0 +1,110 @@
+// End-to-end harness: a private X display with a window manager, a copy of the
+// built shell in a temporary folder, and the X tools that tell what a user sees.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace e2e {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Runs a shell command and returns its standard output.
+std::string Run(const std::string& command);
+
+// Polls condition every 25 ms until it holds or limit passes.
+bool WaitFor(const std::function<bool()>& condition, milliseconds limit);
+
+// Xvfb (its own display number) with openbox and, on request, a tint2 panel.
+class XServer {
+ public:
+  explicit XServer(bool with_panel = false, int width = 1280, int height = 1024);
+  ~XServer();
+  const std::string& display() const { return display_; }
+  std::string X(const std::string& command) const;  // command with DISPLAY set
+  void Screenshot(const std::string& path) const;
+
+ private:
+  pid_t xvfb_ = -1;
+  pid_t wm_ = -1;
+  pid_t panel_ = -1;
+  std::string display_;
+};
+
+struct Geometry {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool viewable = false;
+};
+
+// The shell copied into a temporary folder with its manifest and pages.
+class Shell {
+ public:
+  explicit Shell(const XServer& x);
+  ~Shell();
+
+  QString dir() const { return dir_.path(); }
+  void WriteFile(const QString& relative_path, const QByteArray& content) const;
+  void WriteManifest(const QJsonObject& manifest, const QString& name = "ombrix.json") const;
+
+  // Starts the shell with these arguments, from working directory cwd (empty: /).
+  void Start(const QStringList& args = {}, const QString& cwd = QString());
+  // Waits for the shell to end; returns the exit status, or -1000 on time-out.
+  int Wait(milliseconds limit = milliseconds(30000));
+  bool Running();
+  void Kill();
+  std::string Output() const;  // standard output and error so far
+
+  // The shell's top-level window with this title; 0 while there is none.
+  unsigned long FindWindow(const std::string& title, bool only_visible) const;
+  unsigned long WaitForWindow(const std::string& title, milliseconds limit = milliseconds(30000));
+  Geometry GetGeometry(unsigned long window) const;
+  std::string Property(unsigned long window, const std::string& name) const;
+
+  // The JSON object a test page wrote to results.json with ombrix.file.write.
+  QJsonObject WaitForResults(milliseconds limit = milliseconds(30000),
+                             const QString& name = "results.json");
+
+ private:
+  const XServer& x_;
+  QTemporaryDir dir_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// A one-shot HTTP server on loopback that holds every answer until Release().
+class SlowServer {
+ public:
+  explicit SlowServer(QByteArray body, QByteArray type = "application/javascript");
+  ~SlowServer();
+  int port() const { return port_; }
+  bool asked() const { return asked_; }
+  void Release() { released_ = true; }
+
+ private:
+  void Serve();
+  int listener_ = -1;
+  int port_ = 0;
+  QByteArray body_;
+  QByteArray type_;
+  std::atomic<bool> asked_{false};
+  std::atomic<bool> released_{false};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,215 @@
+// What a user sees when the shell starts: where and when its window appears,
+// and how the shell ends.
+#include <QFile>
+#include <QFileInfo>
+
+#include "fixture.h"
+
+namespace e2e {
+namespace {
+
+const QByteArray kPage = "<!DOCTYPE html><html><body><h1>page</h1></body></html>";
+
+class StartTest : public ShellTest {};
+
+TEST_F(StartTest, NormalWindowAppearsCentredOnlyAfterTheFirstLoad) {
+  SlowServer server("window.loaded = true;");
+  shell_->WriteFile("web/index.html", "<html><body>wait<script src=\"http://127.0.0.1:" +
+                                          QByteArray::number(server.port()) +
+                                          "/slow.js\"></script></body></html>");
+  shell_->WriteManifest(
+      PageManifest("Normal start", {{"launch_width", 1000}, {"launch_height", 600}}));
+  shell_->Start();
+  ASSERT_TRUE(WaitFor([&] { return server.asked(); }, milliseconds(30000)));
+  // The page is still loading: its window exists but is not shown.
+  EXPECT_NE(shell_->FindWindow("Normal start", false), 0u);
+  EXPECT_EQ(shell_->FindWindow("Normal start", true), 0u);
+  server.Release();
+
+  const unsigned long window = shell_->WaitForWindow("Normal start");
+  ASSERT_NE(window, 0u);
+  const Geometry g = shell_->GetGeometry(window);
+  EXPECT_EQ(g.x, 140);  // (1280 - 1000) / 2
+  EXPECT_EQ(g.y, 212);  // (1024 - 600) / 2
+  EXPECT_EQ(g.width, 1000);
+  EXPECT_EQ(g.height, 600);
+  // Undecorated: no frame is asked of the window manager.
+  const std::string hints = shell_->Property(window, "_MOTIF_WM_HINTS");
+  EXPECT_NE(hints.find("0x2, 0x0, 0x0"), std::string::npos) << hints;
+}
+
+TEST_F(StartTest, GivenPositionIsUsed) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest(
+      "Placed",
+      {{"launch_x", 30}, {"launch_y", 40}, {"launch_width", 500}, {"launch_height", 400}}));
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Placed");
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(WaitFor([&] { return shell_->GetGeometry(window).x == 30; }, milliseconds(5000)));
+  const Geometry g = shell_->GetGeometry(window);
+  EXPECT_EQ(g.y, 40);
+  EXPECT_EQ(g.width, 500);
+  EXPECT_EQ(g.height, 400);
+}
+
+TEST_F(StartTest, MaximizedFillsTheScreen) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Max", {{"launch_state", "maximized"}}));
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Max");
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(
+      WaitFor([&] { return shell_->GetGeometry(window).width == 1280; }, milliseconds(10000)));
+  EXPECT_NE(shell_->Property(window, "_NET_WM_STATE").find("MAXIMIZED_VERT"), std::string::npos);
+}
+
+TEST_F(StartTest, FullscreenCoversTheScreen) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Full", {{"launch_state", "fullscreen"}}));
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Full");
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const Geometry g = shell_->GetGeometry(window);
+        return g.x == 0 && g.y == 0 && g.width == 1280 && g.height == 1024;
+      },
+      milliseconds(10000)));
+  EXPECT_NE(shell_->Property(window, "_NET_WM_STATE").find("FULLSCREEN"), std::string::npos);
+}
+
+TEST_F(StartTest, MinimizedStartsIconic) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Min", {{"launch_state", "minimized"}}));
+  shell_->Start();
+  unsigned long window = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        window = shell_->FindWindow("Min", false);
+        return window && shell_->Property(window, "WM_STATE").find("Iconic") != std::string::npos;
+      },
+      milliseconds(30000)));
+  EXPECT_FALSE(shell_->GetGeometry(window).viewable);
+  EXPECT_TRUE(shell_->Running());
+}
+
+TEST_F(StartTest, HiddenNeverShowsButKeepsRunning) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Hidden", {{"launch_state", "hidden"}}));
+  shell_->Start();
+  ASSERT_TRUE(WaitFor([&] { return shell_->Output().find("APP") != std::string::npos; },
+                      milliseconds(20000)));
+  EXPECT_EQ(shell_->WaitForWindow("Hidden", milliseconds(3000)), 0u);
+  EXPECT_TRUE(shell_->Running());
+}
+
+TEST_F(StartTest, FailedFirstPageShowsTheFallbackPlacement) {
+  QJsonObject manifest = PageManifest("Broken", {{"launch_width", 1000}, {"launch_height", 700}});
+  manifest["first_page"] = "file:///nonexistent/page.html";
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Broken");
+  ASSERT_NE(window, 0u);
+  const Geometry g = shell_->GetGeometry(window);
+  EXPECT_EQ(g.x, 400);
+  EXPECT_EQ(g.y, 300);
+  EXPECT_EQ(g.width, 600);
+  EXPECT_EQ(g.height, 500);
+}
+
+TEST_F(StartTest, DefaultManifestOpensTheVersionPage) {
+  // No first page: "chrome://version" must load (a failure would use the
+  // 600 x 500 fallback), in a window titled with the default title.
+  shell_->WriteManifest(QJsonObject{});
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Ombrix-UI");
+  ASSERT_NE(window, 0u);
+  const Geometry g = shell_->GetGeometry(window);
+  EXPECT_EQ(g.width, 1024);
+  EXPECT_EQ(g.height, 768);
+}
+
+TEST_F(StartTest, MissingIconFirstPageAndUnwritableCacheStillOpenTheWindow) {
+  QJsonObject manifest = PageManifest("Sturdy");
+  manifest["app_icon"] = "no/such/icon.png";
+  manifest["first_page"] = "file://${AppDir}/web/missing.html";
+  manifest["cache_path"] = "/proc/ombrix-cache";
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  EXPECT_NE(shell_->WaitForWindow("Sturdy"), 0u);
+  EXPECT_TRUE(shell_->Running());
+}
+
+TEST_F(StartTest, ClosingTheMainWindowEndsWithZero) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Closing", {{"launch_width", 400}, {"launch_height", 300}}));
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Closing");
+  ASSERT_NE(window, 0u);
+  x_->X("xdotool windowactivate --sync " + std::to_string(window) + " key alt+F4");
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
+TEST_F(StartTest, IconAndTitleComeFromTheManifest) {
+  shell_->WriteFile("web/index.html", kPage);
+  QFile::copy(QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/demo/web/icon.png"),
+              shell_->dir() + "/icon.png");
+  QJsonObject manifest = PageManifest("标题 Title");
+  manifest["app_icon"] = "icon.png";
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("标题 Title");
+  ASSERT_NE(window, 0u);
+  EXPECT_NE(shell_->Property(window, "_NET_WM_ICON").find("Icon (100 x 100)"), std::string::npos);
+}
+
+// Manifest choice and exit codes need no window for the failures.
+class ManifestChoiceTest : public ShellTest {};
+
+TEST_F(ManifestChoiceTest, MissingManifestPrintsAndExitsWith255) {
+  shell_->Start();
+  EXPECT_EQ(shell_->Wait(), 255);
+  EXPECT_NE(shell_->Output().find("Can't open the file!"), std::string::npos);
+}
+
+TEST_F(ManifestChoiceTest, BadManifestsExitWith255Silently) {
+  const QByteArray bad[] = {"", "[1,2,3]", "{\"first_page\": ", QByteArray(4096, '\xff'),
+                            QByteArray(200000, '[')};
+  for (const QByteArray& content : bad) {
+    shell_->WriteFile("ombrix.json", content);
+    shell_->Start();
+    EXPECT_EQ(shell_->Wait(), 255) << content.left(20).toHex().constData();
+    EXPECT_EQ(shell_->Output().find("Can't open"), std::string::npos);
+  }
+}
+
+TEST_F(ManifestChoiceTest, FirstTokenNamesTheManifestBesideTheExecutable) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Chosen"), "app.json");
+  QDir().mkpath(shell_->dir() + "/elsewhere");
+  shell_->Start({"app.json", "extra", "words"}, shell_->dir() + "/elsewhere");
+  EXPECT_NE(shell_->WaitForWindow("Chosen"), 0u);
+  const std::string output = shell_->Output();
+  EXPECT_NE(output.find("\"app.json extra words\""), std::string::npos);
+}
+
+TEST_F(ManifestChoiceTest, AbsoluteManifestPathIsStillPutBehindTheFolder) {
+  shell_->WriteManifest(PageManifest("Abs"), "app.json");
+  shell_->Start({shell_->dir() + "/app.json"});
+  EXPECT_EQ(shell_->Wait(), 255);
+}
+
+TEST_F(ManifestChoiceTest, HugeAndWronglyTypedManifestsStart) {
+  QJsonObject manifest = PageManifest("Huge");
+  manifest["filler"] = QString(20 * 1024 * 1024, QLatin1Char('x'));
+  manifest["multiple_process"] = "no";
+  manifest["window"] = QJsonObject{{"launch_width", "wide"}, {"launch_state", 7}};
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  EXPECT_NE(shell_->WaitForWindow("Huge"), 0u);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/manifest_util.h"
+#include "util/util_win.h"
+
+namespace {
+
+// A holder parsed from the given JSON text.
+ManifestUtil Parsed(const QByteArray& json, bool* ok = nullptr) {
+  ManifestUtil manifest(QStringLiteral("test.json"));
+  manifest.SetContent(json);
+  const bool parsed = manifest.Parse();
+  if (ok) *ok = parsed;
+  return manifest;
+}
+
+TEST(Manifest, EmptyObjectKeepsEveryDefault) {
+  bool ok = false;
+  const ManifestUtil m = Parsed("{}", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(m.first_page_, "chrome://version");
+  EXPECT_EQ(m.application_title_, "Ombrix-UI");
+  EXPECT_FALSE(m.multiple_process_);
+  EXPECT_EQ(m.launch_state_, kLaunchNormal);
+  EXPECT_EQ(m.launch_x_, -1);
+  EXPECT_EQ(m.launch_y_, -1);
+  EXPECT_EQ(m.launch_width_, -1);
+  EXPECT_EQ(m.launch_height_, -1);
+  EXPECT_FALSE(m.disable_resize_);
+  EXPECT_FALSE(m.disable_debug_tool_);
+}
+
+TEST(Manifest, ReadsEveryKey) {
+  const ManifestUtil m = Parsed(R"({
+    "first_page": "file://${AppDir}/web/index.html", "application_title": "Kiosk",
+    "version": "2.1", "locale": "zh-CN", "multiple_process": true, "user_agent": "UA",
+    "app_icon": "icon.png", "cache_path": "${AppDir}/cache", "disable_debug_tool": true,
+    "disable_debug_log": true, "quit_after_main_window_closed": true,
+    "npapi_plugin_directory": "plugins", "disable_ime_composition": true,
+    "window": {"launch_state": "fullscreen", "launch_x": 10, "launch_y": 20,
+               "launch_width": 800, "launch_height": 600, "disable_resize": true}})");
+  EXPECT_EQ(m.first_page_, "file://${AppDir}/web/index.html");
+  EXPECT_EQ(m.application_title_, "Kiosk");
+  EXPECT_EQ(m.version_, "2.1");
+  EXPECT_EQ(m.locale_, "zh-CN");
+  EXPECT_TRUE(m.multiple_process_);
+  EXPECT_EQ(m.user_agent_, "UA");
+  EXPECT_EQ(m.app_icon_, "icon.png");
+  EXPECT_EQ(m.cache_path_, "${AppDir}/cache");
+  EXPECT_TRUE(m.disable_debug_tool_);
+  EXPECT_TRUE(m.disable_debug_log_);
+  EXPECT_TRUE(m.quit_after_main_window_closed_);
+  EXPECT_EQ(m.npapi_plugin_directory_, "plugins");
+  EXPECT_TRUE(m.disable_ime_composition_);
+  EXPECT_EQ(m.launch_state_, kLaunchFullscreen);
+  EXPECT_EQ(m.launch_x_, 10);
+  EXPECT_EQ(m.launch_y_, 20);
+  EXPECT_EQ(m.launch_width_, 800);
+  EXPECT_EQ(m.launch_height_, 600);
+  EXPECT_TRUE(m.disable_resize_);
+}
+
+TEST(Manifest, WrongTypesGiveEmptyFalseOrZero) {
+  const ManifestUtil m = Parsed(R"({"first_page": 5, "application_title": null,
+    "multiple_process": "yes", "disable_debug_tool": 1,
+    "window": {"launch_x": "10", "launch_y": 2.5, "launch_width": true,
+               "launch_height": null, "disable_resize": "true"}})");
+  EXPECT_EQ(m.first_page_, "");  // not the default page
+  EXPECT_EQ(m.application_title_, "");
+  EXPECT_FALSE(m.multiple_process_);
+  EXPECT_FALSE(m.disable_debug_tool_);
+  EXPECT_EQ(m.launch_x_, 0);
+  EXPECT_EQ(m.launch_y_, 0);
+  EXPECT_EQ(m.launch_width_, 0);
+  EXPECT_EQ(m.launch_height_, 0);
+  EXPECT_FALSE(m.disable_resize_);
+}
+
+TEST(Manifest, LaunchStateWordsAreCaseSensitive) {
+  EXPECT_EQ(Parsed(R"({"window": {"launch_state": "Maximized"}})").launch_state_, kLaunchNormal);
+  EXPECT_EQ(Parsed(R"({"window": {"launch_state": "sideways"}})").launch_state_, kLaunchNormal);
+  EXPECT_EQ(Parsed(R"({"window": {"launch_state": 2}})").launch_state_, kLaunchNormal);
+  EXPECT_EQ(Parsed(R"({"window": {"launch_state": "maximized"}})").launch_state_, kLaunchMaximized);
+  EXPECT_EQ(Parsed(R"({"window": {"launch_state": "minimized"}})").launch_state_, kLaunchMinimized);
+  EXPECT_EQ(Parsed(R"({"window": {"launch_state": "hidden"}})").launch_state_, kLaunchHidden);
+}
+
+TEST(Manifest, WindowThatIsNotAnObjectLeavesDefaults) {
+  const ManifestUtil m = Parsed(R"({"window": "big"})");
+  EXPECT_EQ(m.launch_state_, kLaunchNormal);
+  EXPECT_EQ(m.launch_width_, -1);
+  EXPECT_FALSE(m.disable_resize_);
+}
+
+TEST(Manifest, GeometryIsResetBeforeEachParse) {
+  ManifestUtil m(QStringLiteral("test.json"));
+  m.SetContent(R"({"window": {"launch_x": 5, "launch_width": 300}})");
+  ASSERT_TRUE(m.Parse());
+  EXPECT_EQ(m.launch_width_, 300);
+  m.SetContent(R"({"window": {}})");
+  ASSERT_TRUE(m.Parse());
+  EXPECT_EQ(m.launch_x_, -1);
+  EXPECT_EQ(m.launch_width_, -1);
+}
+
+TEST(Manifest, BadDocumentsAreRefusedWithoutChangingFields) {
+  const QByteArray bad[] = {"",    "   ",      "[1, 2]",      "\"text\"",
+                            "42",  "{\"a\": ", "{} trailing", QByteArray("\x00\x01\xff\xfe{}", 6),
+                            "null"};
+  for (const QByteArray& json : bad) {
+    ManifestUtil m(QStringLiteral("test.json"));
+    m.SetContent(json);
+    EXPECT_FALSE(m.Parse()) << json.toHex().constData();
+    EXPECT_EQ(m.first_page_, "chrome://version");
+  }
+}
+
+TEST(Manifest, DeeplyNestedAndHugeDocumentsDoNotCrash) {
+  QByteArray nested = "{\"window\": ";
+  for (int i = 0; i < 100000; ++i) nested += "[";
+  ManifestUtil deep(QStringLiteral("test.json"));
+  deep.SetContent(nested);
+  EXPECT_FALSE(deep.Parse());
+
+  QByteArray huge = "{\"first_page\": \"p\", \"filler\": \"";
+  huge += QByteArray(30 * 1024 * 1024, 'x');
+  huge += "\"}";
+  ManifestUtil big(QStringLiteral("test.json"));
+  big.SetContent(huge);
+  ASSERT_TRUE(big.Parse());
+  EXPECT_EQ(big.first_page_, "p");
+}
+
+TEST(Manifest, ReadFileReportsAMissingFileAndReadsCrLfAsLf) {
+  QTemporaryDir dir;
+  ombrix::SetExecutablePath(dir.path() + QStringLiteral("/shell"));
+  ManifestUtil missing(QStringLiteral("absent.json"));
+  EXPECT_EQ(missing.file_name_, dir.path() + QStringLiteral("/absent.json"));
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(missing.ReadFile());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can't open the file!");
+
+  QFile file(dir.path() + QStringLiteral("/app.json"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("{\r\n\"application_title\": \"T\"\r\n}\r\n");
+  file.close();
+  ManifestUtil present(QStringLiteral("app.json"));
+  ASSERT_TRUE(present.ReadFile());
+  EXPECT_FALSE(present.content_.contains('\r'));
+  ASSERT_TRUE(present.Parse());
+  EXPECT_EQ(present.application_title_, "T");
+  ombrix::SetExecutablePath(QString());
+}
+
+TEST(Manifest, InstanceKeepsTheFirstHolder) {
+  ManifestUtil& first = ManifestUtil::Instance(QStringLiteral("one.json"));
+  ManifestUtil& second = ManifestUtil::Instance(QStringLiteral("two.json"));
+  EXPECT_EQ(&first, &second);
+  EXPECT_TRUE(second.file_name_.endsWith(QStringLiteral("/one.json")));
+}
+
+}  // namespace

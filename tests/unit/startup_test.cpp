@@ -1,0 +1,136 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include "app/extension_init.h"
+#include "app/manifest_util.h"
+#include "app/version_page.h"
+#include "browser/ombrix_cef_handler_win.h"
+#include "util/util_win.h"
+
+namespace {
+
+using ombrix::LaunchPlacement;
+
+TEST(CommandLine, JoinsArgumentsAndPicksTheManifest) {
+  char program[] = "ombrix";
+  char first[] = "app.json";
+  char second[] = "extra";
+  char* argv[] = {program, first, second};
+  const QString text = ombrix::CommandLineText(3, argv);
+  EXPECT_EQ(text, "app.json extra");
+  EXPECT_EQ(ombrix::ManifestName(text, "ombrix"), "app.json");
+  EXPECT_EQ(ombrix::CommandLineText(1, argv), "");
+  EXPECT_EQ(ombrix::ManifestName("", "ombrix"), "ombrix.json");
+  // A leading space gives an empty first token and so the default name.
+  EXPECT_EQ(ombrix::ManifestName(" app.json", "ombrix"), "ombrix.json");
+  EXPECT_EQ(ombrix::ManifestName("/abs/app.json x", "ombrix"), "/abs/app.json");
+}
+
+TEST(Paths, AppNameDropsEveryLowerCaseExe) {
+  EXPECT_EQ(ombrix::AppNameFromPath("/opt/apps/shell.exe"), "shell");
+  EXPECT_EQ(ombrix::AppNameFromPath("/opt/apps/SHELL.EXE"), "SHELL.EXE");
+  EXPECT_EQ(ombrix::AppNameFromPath("/opt/apps/ombrix"), "ombrix");
+  EXPECT_EQ(ombrix::AppNameFromPath("/opt/a.exe.b/x.exe.exe"), "x");
+}
+
+TEST(Paths, FullPathAndAppDirFollowTheExecutable) {
+  ombrix::SetExecutablePath("/opt/kiosk/ombrix");
+  EXPECT_EQ(ombrix::GetFullPathInExecutionDirectory(""), "/opt/kiosk");
+  EXPECT_EQ(ombrix::GetFullPathInExecutionDirectory("manifest.json"), "/opt/kiosk/manifest.json");
+  EXPECT_EQ(ombrix::GetAppName(), "ombrix");
+  EXPECT_EQ(ombrix::ExpandAppDir("${AppDir}/cache"), "/opt/kiosk/cache");
+  EXPECT_EQ(ombrix::ExpandAppDir("${AppDir}/a:${AppDir}/b"), "/opt/kiosk/a:/opt/kiosk/b");
+  EXPECT_EQ(ombrix::ExpandAppDir("${appdir}/cache"), "${appdir}/cache");
+  ombrix::SetExecutablePath(QString());
+  EXPECT_TRUE(ombrix::ExecutablePath().endsWith("/ombrix_unit_tests"));
+}
+
+TEST(Placement, CentreRectClampsOnlyRightAndBottom) {
+  const ombrix::Rect r = ombrix::CentreRectOnScreen(1920, 1080, 1000, 600);
+  EXPECT_EQ(r.left, 460);
+  EXPECT_EQ(r.top, 240);
+  EXPECT_EQ(r.right, 1460);
+  EXPECT_EQ(r.bottom, 840);
+  EXPECT_EQ(ombrix::CentreRectOnScreen(1920, 1080, 2000, 600).left, -80);
+  EXPECT_EQ(ombrix::CentreRectOnScreen(1920, 1080, 1001, 601).left, 460);
+}
+
+TEST(Placement, LaunchStatesAfterLoad) {
+  LaunchPlacement normal = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, 1000, 600, 1920, 1080);
+  EXPECT_TRUE(normal.show);
+  EXPECT_TRUE(normal.move);
+  EXPECT_EQ(normal.x, 460);
+  EXPECT_EQ(normal.y, 240);
+  EXPECT_EQ(normal.width, 1000);
+
+  // Either coordinate at -1 centres; both given place the window there.
+  EXPECT_EQ(ombrix::PlacementAfterLoad(kLaunchNormal, 30, -1, 1000, 600, 1920, 1080).x, 460);
+  LaunchPlacement at = ombrix::PlacementAfterLoad(kLaunchNormal, 30, 40, 1000, 600, 1920, 1080);
+  EXPECT_EQ(at.x, 30);
+  EXPECT_EQ(at.y, 40);
+
+  LaunchPlacement hidden = ombrix::PlacementAfterLoad(kLaunchHidden, -1, -1, 800, 600, 1920, 1080);
+  EXPECT_FALSE(hidden.show);
+  EXPECT_EQ(hidden.x, 560);
+
+  LaunchPlacement sizeless = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, -1, -1, 1920, 1080);
+  EXPECT_EQ(sizeless.width, ombrix::kDefaultLaunchWidth);
+  EXPECT_EQ(sizeless.height, ombrix::kDefaultLaunchHeight);
+
+  LaunchPlacement full = ombrix::PlacementAfterLoad(kLaunchFullscreen, 5, 5, 10, 10, 1920, 1080);
+  EXPECT_EQ(full.kind, LaunchPlacement::kFullscreen);
+  EXPECT_EQ(full.x, 0);
+  EXPECT_EQ(full.width, 1920);
+  EXPECT_EQ(ombrix::PlacementAfterLoad(kLaunchMaximized, 1, 1, 1, 1, 1920, 1080).kind,
+            LaunchPlacement::kMaximized);
+  EXPECT_FALSE(ombrix::PlacementAfterLoad(kLaunchMinimized, 1, 1, 1, 1, 1920, 1080).move);
+}
+
+TEST(Placement, FailedLoadUsesTheFallbackRectangle) {
+  for (LaunchState state : {kLaunchNormal, kLaunchHidden}) {
+    LaunchPlacement p = ombrix::PlacementAfterError(state, 1920, 1080);
+    EXPECT_EQ(p.x, 400);
+    EXPECT_EQ(p.y, 300);
+    EXPECT_EQ(p.width, 600);
+    EXPECT_EQ(p.height, 500);
+    EXPECT_EQ(p.show, state == kLaunchNormal);
+  }
+  EXPECT_EQ(ombrix::PlacementAfterError(kLaunchMaximized, 1920, 1080).kind,
+            LaunchPlacement::kMaximized);
+}
+
+TEST(ExtensionInit, CarriesTheManifestOnlyInTheSingleProcessModel) {
+  ManifestUtil manifest(QStringLiteral("x.json"));
+  manifest.SetContent(R"({"application_title": "标题", "filler": "xxxxxxxx",
+                         "window": {"launch_width": 640, "other": 1}})");
+  ASSERT_TRUE(manifest.Parse());
+  manifest.command_line_ = QStringLiteral("x.json 参数");
+  GVariant* data = g_variant_ref_sink(ombrix::BuildExtensionInitData(manifest));
+  ombrix::ExtensionInitData read = ombrix::ReadExtensionInitData(data);
+  g_variant_unref(data);
+  EXPECT_TRUE(read.has_manifest);
+  ManifestUtil copy(QStringLiteral("y.json"));
+  copy.SetContent(read.manifest_content);
+  ASSERT_TRUE(copy.Parse());
+  EXPECT_EQ(copy.application_title_, "标题");
+  EXPECT_EQ(copy.launch_width_, 640);
+  EXPECT_FALSE(read.manifest_content.contains("filler"));
+  EXPECT_EQ(read.command_line, "x.json 参数");
+  EXPECT_EQ(read.manifest_file, manifest.file_name_);
+
+  manifest.multiple_process_ = true;
+  data = g_variant_ref_sink(ombrix::BuildExtensionInitData(manifest));
+  read = ombrix::ReadExtensionInitData(data);
+  g_variant_unref(data);
+  EXPECT_FALSE(read.has_manifest);
+  EXPECT_FALSE(ombrix::ReadExtensionInitData(nullptr).has_manifest);
+}
+
+TEST(VersionPage, EscapesValues) {
+  const QString page = ombrix::BuildVersionPage({{"Command line", "<b>&x</b>"}});
+  EXPECT_TRUE(page.contains("&lt;b&gt;&amp;x&lt;/b&gt;"));
+  EXPECT_TRUE(page.contains("id=\"command-line\""));
+}
+
+}  // namespace
