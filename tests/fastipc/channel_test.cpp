@@ -1,0 +1,439 @@
+// Channel tests across real processes: the server runs in this process, the
+// writers are the ombrix-ipc-send tool, a C program and a peer process.
+#include <fcntl.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "fastipc/fastipc.h"
+#include "fastipc/qx.h"
+#include "gtest/gtest.h"
+#include "test_processes.h"
+
+namespace {
+
+using fastipc::MemBlock;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr uint32_t kBlock = 1024;
+
+class Collector : public fastipc::ReadListener {
+ public:
+  void onRead(MemBlock* block) override {
+    size_t count;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      blocks_.push_back(*block);
+      count = blocks_.size();
+    }
+    changed_.notify_all();
+    if (on_block_) on_block_(count);
+  }
+  bool waitFor(size_t count, int timeout_ms = 10000) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, milliseconds(timeout_ms),
+                             [&] { return blocks_.size() >= count; });
+  }
+  std::vector<MemBlock> blocks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return blocks_;
+  }
+  std::function<void(size_t)> on_block_;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<MemBlock> blocks_;
+};
+
+// A server reading on its own thread for the length of a test.
+struct RunningServer {
+  explicit RunningServer(const std::string& channel, uint32_t size = kBlock) {
+    status = server.create(qx::s2w(channel), size);
+    server.setListener(&collector);
+    if (status == 0) reader = std::thread([this] { server.startRead(); });
+  }
+  ~RunningServer() { stop(); }
+  void stop() {
+    server.close();
+    if (reader.joinable()) reader.join();
+  }
+  fastipc::Server server;
+  Collector collector;
+  std::thread reader;
+  int status;
+};
+
+int sendText(const std::string& channel, const std::string& text) {
+  return runChild({IPC_SEND_PATH, channel, text});
+}
+
+bool namesExist(const std::string& channel) {
+  return access(("/dev/shm/" + channel + "_m").c_str(), F_OK) == 0 &&
+         access(("/dev/shm/sem." + channel + "_w").c_str(), F_OK) == 0 &&
+         access(("/dev/shm/sem." + channel + "_r").c_str(), F_OK) == 0;
+}
+
+bool namesGone(const std::string& channel) {
+  return access(("/dev/shm/" + channel + "_m").c_str(), F_OK) != 0 &&
+         access(("/dev/shm/sem." + channel + "_w").c_str(), F_OK) != 0 &&
+         access(("/dev/shm/sem." + channel + "_r").c_str(), F_OK) != 0;
+}
+
+bool eventually(const std::function<bool()>& condition, int timeout_ms = 5000) {
+  const auto deadline = steady_clock::now() + milliseconds(timeout_ms);
+  while (!condition()) {
+    if (steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+// The raw block of a channel, mapped the way a foreign writer would.
+struct RawBlock {
+  RawBlock(const std::string& channel, uint32_t size) : bytes(size + fastipc::kBlockOverhead) {
+    const int fd = shm_open(("/" + channel + "_m").c_str(), O_RDWR, 0);
+    view = static_cast<unsigned char*>(
+        mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    close(fd);
+  }
+  ~RawBlock() { munmap(view, bytes); }
+  int32_t state() const {
+    return __atomic_load_n(reinterpret_cast<int32_t*>(view), __ATOMIC_SEQ_CST);
+  }
+  void put32(size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) view[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+  }
+  size_t bytes;
+  unsigned char* view;
+};
+
+void postWriteEvent(const std::string& channel, int times) {
+  sem_t* sem = sem_open(("/" + channel + "_w").c_str(), 0);
+  ASSERT_NE(sem, SEM_FAILED);
+  for (int i = 0; i < times; ++i) sem_post(sem);
+  sem_close(sem);
+}
+
+std::string payload(const MemBlock& block) { return std::string(block.data, block.length); }
+
+void expectPieces(const std::vector<MemBlock>& blocks, size_t first,
+                  const std::vector<std::pair<int32_t, uint32_t>>& expected) {
+  const std::string id = blocks[first].idText();
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const MemBlock& block = blocks[first + i];
+    EXPECT_EQ(block.type, expected[i].first) << "block " << first + i;
+    EXPECT_EQ(block.length, expected[i].second) << "block " << first + i;
+    EXPECT_EQ(block.data[block.length], '\0') << "block " << first + i;
+    EXPECT_EQ(block.idText(), block.type == 0 ? std::string() : id);
+  }
+  if (blocks[first].type > 0) {
+    EXPECT_EQ(id.size(), 36u);
+  }
+}
+
+TEST(FastipcTransfer, MessagesAroundTheBlockSizeTravelAsDescribedPieces) {
+  const std::string channel = uniqueChannel("sizes");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  ASSERT_EQ(sendText(channel, std::string(kBlock, 'a')), 0);
+  ASSERT_EQ(sendText(channel, std::string(kBlock + 1, 'b')), 0);
+  ASSERT_EQ(sendText(channel, std::string(2 * kBlock, 'c')), 0);
+  ASSERT_EQ(sendText(channel, ""), 0);
+  ASSERT_TRUE(s.collector.waitFor(6));
+  const std::vector<MemBlock> blocks = s.collector.blocks();
+  ASSERT_EQ(blocks.size(), 6u);
+  expectPieces(blocks, 0, {{0, kBlock}});
+  expectPieces(blocks, 1, {{1, kBlock}, {2, 1}});
+  expectPieces(blocks, 3, {{1, kBlock}, {2, kBlock}});
+  expectPieces(blocks, 5, {{0, 0}});
+  EXPECT_EQ(payload(blocks[0]), std::string(kBlock, 'a'));
+  EXPECT_EQ(payload(blocks[1]) + payload(blocks[2]), std::string(kBlock + 1, 'b'));
+  EXPECT_NE(blocks[1].idText(), blocks[3].idText());
+}
+
+TEST(FastipcTransfer, LongMessageArrivesInBlockSizedPieces) {
+  const std::string channel = uniqueChannel("long");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += static_cast<char>('a' + i % 26);
+  ASSERT_EQ(sendText(channel, text), 0);
+  ASSERT_TRUE(s.collector.waitFor(3));
+  const std::vector<MemBlock> blocks = s.collector.blocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  expectPieces(blocks, 0, {{1, 1024}, {1, 1024}, {2, 952}});
+  EXPECT_EQ(payload(blocks[0]) + payload(blocks[1]) + payload(blocks[2]), text);
+}
+
+TEST(FastipcTransfer, ConcurrentClientsAreToldApartByIdentifier) {
+  const std::string channel = uniqueChannel("many");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  const std::string fills = "abcd";
+  std::vector<Child> peers;
+  for (char fill : fills) {
+    peers.push_back(
+        startChild({TEST_PEER_PATH, "send", channel, "3000", "3", std::string(1, fill)}));
+  }
+  for (Child& peer : peers) EXPECT_EQ(waitChild(&peer, 20000), 0);
+  ASSERT_TRUE(s.collector.waitFor(4 * 3 * 3));
+
+  fastipc::MessageAssembler assembler;
+  std::map<char, int> messages;
+  std::map<std::string, int> pieces_seen;
+  for (const MemBlock& block : s.collector.blocks()) {
+    const int index = pieces_seen[block.idText()]++;
+    EXPECT_EQ(block.type, index < 2 ? 1 : 2);  // each message's pieces arrive in order
+    std::string message;
+    if (!assembler.add(block, &message)) continue;
+    ASSERT_EQ(message.size(), 3000u);
+    EXPECT_EQ(message, std::string(3000, message[0]));
+    ++messages[message[0]];
+  }
+  EXPECT_EQ(pieces_seen.size(), 12u);
+  for (char fill : fills) EXPECT_EQ(messages[fill], 3) << fill;
+  EXPECT_EQ(assembler.pending(), 0u);
+}
+
+TEST(FastipcTransfer, CProgramWritesThroughTheCInterface) {
+  const std::string channel = uniqueChannel("c");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  ASSERT_EQ(runChild({C_PEER_PATH, channel, "from C"}), 0);
+  ASSERT_TRUE(s.collector.waitFor(1));
+  EXPECT_EQ(payload(s.collector.blocks()[0]), "from C");
+}
+
+TEST(FastipcReader, StaleWakesDeliverNothing) {
+  const std::string channel = uniqueChannel("stalewake");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  postWriteEvent(channel, 5);  // a semaphore keeps every post, unlike an event
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_TRUE(s.collector.blocks().empty());
+  ASSERT_EQ(sendText(channel, "real"), 0);
+  ASSERT_TRUE(s.collector.waitFor(1));
+  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_EQ(s.collector.blocks().size(), 1u);
+  EXPECT_EQ(payload(s.collector.blocks()[0]), "real");
+}
+
+TEST(FastipcReader, LengthBeyondTheBlockSizeIsCutToIt) {
+  const std::string channel = uniqueChannel("oversize");
+  constexpr uint32_t kSmall = 64;
+  RunningServer s(channel, kSmall);
+  ASSERT_EQ(s.status, 0);
+  RawBlock raw(channel, kSmall);
+  for (uint32_t length : {0xFFFFFFFFu, kSmall + 1}) {
+    const size_t before = s.collector.blocks().size();
+    std::memset(raw.view + 112, 'z', kSmall);
+    raw.put32(4, 0);
+    raw.put32(108, length);
+    __atomic_store_n(reinterpret_cast<int32_t*>(raw.view), 1, __ATOMIC_SEQ_CST);
+    postWriteEvent(channel, 1);
+    ASSERT_TRUE(s.collector.waitFor(before + 1));
+    const MemBlock block = s.collector.blocks().back();
+    EXPECT_EQ(block.length, kSmall);
+    EXPECT_EQ(payload(block), std::string(kSmall, 'z'));
+    EXPECT_EQ(block.data[kSmall], '\0');
+    EXPECT_TRUE(eventually([&] { return raw.state() == 0; }));  // released as usual
+  }
+}
+
+TEST(FastipcReader, ListenerFailureCostsOnlyItsBlock) {
+  const std::string channel = uniqueChannel("throw");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  s.collector.on_block_ = [](size_t count) {
+    if (count == 1) throw std::runtime_error("listener failure");
+  };
+  ASSERT_EQ(sendText(channel, "first"), 0);
+  ASSERT_EQ(sendText(channel, "second"), 0);
+  ASSERT_TRUE(s.collector.waitFor(2));
+  EXPECT_EQ(payload(s.collector.blocks()[1]), "second");
+}
+
+TEST(FastipcReader, ListenerMayCloseItsServer) {
+  const std::string channel = uniqueChannel("selfclose");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  s.collector.on_block_ = [&](size_t) { s.server.close(); };
+  ASSERT_EQ(sendText(channel, "bye"), 0);
+  s.reader.join();
+  EXPECT_FALSE(s.server.isStable());
+  EXPECT_TRUE(namesGone(channel));
+}
+
+TEST(FastipcLifecycle, CloseWakesAWaitingReaderAndMayBeRepeated) {
+  const std::string channel = uniqueChannel("close");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  EXPECT_TRUE(s.server.isStable());
+  EXPECT_TRUE(namesExist(channel));
+  std::this_thread::sleep_for(milliseconds(50));
+  const auto start = steady_clock::now();
+  s.server.close();
+  s.reader.join();
+  EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+  s.server.close();
+  EXPECT_FALSE(s.server.isStable());
+  EXPECT_TRUE(namesGone(channel));
+  s.server.startRead();  // returns at once on a closed server
+}
+
+TEST(FastipcLifecycle, ClientStatuses) {
+  const std::string channel = uniqueChannel("client");
+  fastipc::Client client;
+  EXPECT_EQ(client.write("x", 1), 101u);
+  EXPECT_EQ(client.create(qx::s2w(channel), kBlock), 201);
+  EXPECT_EQ(client.write("x", 1), 101u);
+  EXPECT_FALSE(client.isStable());
+
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  EXPECT_EQ(client.create(qx::s2w(channel), kBlock + 1), 303);  // longer than the server's block
+  EXPECT_EQ(client.create(qx::s2w(channel), 0), 303);           // no room for payload
+  ASSERT_EQ(client.create(qx::s2w(channel), kBlock), 0);
+  EXPECT_TRUE(client.isStable());
+  EXPECT_EQ(client.write("ok", 2), 0u);
+  client.close();
+  client.close();
+  EXPECT_EQ(client.write("x", 1), 101u);
+  ASSERT_TRUE(s.collector.waitFor(1));
+  EXPECT_EQ(s.collector.blocks().size(), 1u);
+}
+
+TEST(FastipcLifecycle, UnusableChannelNamesGiveAStatus) {
+  const std::wstring bad[] = {L"a/b", std::wstring(300, L'x'), std::wstring(L"nul\0name", 8),
+                              std::wstring(1, static_cast<wchar_t>(0xD800)),
+                              std::wstring(1, static_cast<wchar_t>(0x110000))};
+  for (const std::wstring& name : bad) {
+    fastipc::Server server;
+    EXPECT_EQ(server.create(name, kBlock), 203);
+    EXPECT_FALSE(server.isStable());
+    fastipc::Client client;
+    EXPECT_EQ(client.create(name, kBlock), 201);
+  }
+  // Non-ASCII names are ordinary channels; the empty name is "_w", "_r", "_m".
+  for (const std::string& channel : {uniqueChannel("通道-é"), std::string()}) {
+    RunningServer s(channel);
+    ASSERT_EQ(s.status, 0) << channel;
+    ASSERT_EQ(sendText(channel, "named"), 0) << channel;
+    ASSERT_TRUE(s.collector.waitFor(1));
+  }
+}
+
+TEST(FastipcLifecycle, WriterKilledMidBlockLeavesAClosableReader) {
+  const std::string channel = uniqueChannel("deadwriter");
+  {
+    RunningServer s(channel);
+    ASSERT_EQ(s.status, 0);
+    Child claimer = startChild({TEST_PEER_PATH, "claim", channel});
+    ASSERT_EQ(readLine(claimer, 10000), "ready");
+    killChild(&claimer, SIGKILL);
+    const auto start = steady_clock::now();
+    s.stop();
+    EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+    EXPECT_TRUE(s.collector.blocks().empty());
+  }
+  RunningServer next(channel);  // a new server starts from a free block
+  ASSERT_EQ(next.status, 0);
+  ASSERT_EQ(sendText(channel, "again"), 0);
+  ASSERT_TRUE(next.collector.waitFor(1));
+}
+
+TEST(FastipcLifecycle, StaleChannelOfAKilledServerDoesNotBreakTheNext) {
+  const std::string channel = uniqueChannel("deadserver");
+  Child dead = startChild({TEST_PEER_PATH, "serve", channel});
+  ASSERT_EQ(readLine(dead, 10000), "ready");
+  killChild(&dead, SIGKILL);
+  ASSERT_TRUE(namesExist(channel));
+  postWriteEvent(channel, 3);  // wakes nobody took
+  {
+    RunningServer s(channel);
+    ASSERT_EQ(s.status, 0);
+    ASSERT_EQ(sendText(channel, "fresh"), 0);
+    ASSERT_TRUE(s.collector.waitFor(1));
+    std::this_thread::sleep_for(milliseconds(150));
+    EXPECT_EQ(s.collector.blocks().size(), 1u);
+  }
+  EXPECT_TRUE(namesGone(channel));
+}
+
+TEST(FastipcLifecycle, JoiningServerKeepsTheLiveBlockAndTheLastRemovesNames) {
+  const std::string channel = uniqueChannel("join");
+  auto first = std::make_unique<RunningServer>(channel);
+  ASSERT_EQ(first->status, 0);
+  Child claimer = startChild({TEST_PEER_PATH, "claim", channel});
+  ASSERT_EQ(readLine(claimer, 10000), "ready");
+  fastipc::Server second;
+  ASSERT_EQ(second.create(qx::s2w(channel), kBlock), 0);
+  EXPECT_EQ(RawBlock(channel, kBlock).state(), 2);  // the writer's claim survives
+  killChild(&claimer, SIGKILL);
+  first.reset();
+  EXPECT_TRUE(namesExist(channel));
+  second.close();
+  EXPECT_TRUE(namesGone(channel));
+}
+
+TEST(FastipcLifecycle, ClientCloseReleasesAWriterWaitingOnAnotherThread) {
+  const std::string channel = uniqueChannel("busy");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  Child claimer = startChild({TEST_PEER_PATH, "claim", channel});
+  ASSERT_EQ(readLine(claimer, 10000), "ready");
+  fastipc::Client client;
+  ASSERT_EQ(client.create(qx::s2w(channel), kBlock), 0);
+  uint32_t status = 0;
+  std::thread writer([&] { status = client.write("blocked", 7); });
+  std::this_thread::sleep_for(milliseconds(150));
+  const auto start = steady_clock::now();
+  client.close();
+  writer.join();
+  EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+  EXPECT_EQ(status, 101u);
+  killChild(&claimer, SIGKILL);
+}
+
+TEST(FastipcTools, ListenPrintsWholeMessagesAndStopsAfterCount) {
+  const std::string channel = uniqueChannel("listen");
+  Child listener = startChild({IPC_LISTEN_PATH, channel, "--count", "2"});
+  ASSERT_TRUE(eventually([&] { return namesExist(channel); }));
+  const std::string long_text(3000, 'q');
+  ASSERT_EQ(sendText(channel, "hello world"), 0);
+  ASSERT_EQ(sendText(channel, long_text), 0);
+  EXPECT_EQ(readAll(listener, 10000), "hello world\n" + long_text + "\n");
+  EXPECT_EQ(waitChild(&listener, 10000), 0);
+  EXPECT_TRUE(namesGone(channel));
+}
+
+TEST(FastipcTools, ListenStopsOnSigtermAndRemovesNames) {
+  const std::string channel = uniqueChannel("sigterm");
+  Child listener = startChild({IPC_LISTEN_PATH, channel});
+  ASSERT_TRUE(eventually([&] { return namesExist(channel); }));
+  killChild(&listener, SIGTERM);
+  EXPECT_EQ(waitChild(&listener, 5000), 0);
+  EXPECT_TRUE(namesGone(channel));
+}
+
+TEST(FastipcTools, SendPrintsTheFailingStatus) {
+  Child sender = startChild({IPC_SEND_PATH, uniqueChannel("nobody"), "text"});
+  EXPECT_NE(readAll(sender, 10000).find("status 201"), std::string::npos);
+  EXPECT_EQ(waitChild(&sender, 10000), 1);
+}
+
+}  // namespace
