@@ -136,6 +136,14 @@ TEST(ComFpjSim, SilentDeviceGivesNoReplyAfterTheLimit) {
   EXPECT_LT(took, 6500);
 }
 
+TEST(ComFpjSim, LateReplyIsNotTakenForTheNextOne) {
+  Rig rig({"--delay", "5300"});
+  EXPECT_EQ(rig.fpj.QueryNum(), -109);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the late reply is in
+  // Without dropping it, this command would read it and report 100 tickets.
+  EXPECT_EQ(rig.fpj.QueryNum(), -109);
+}
+
 TEST(ComFpjSim, SellBillReportsTicketsDispensed) {
   {
     Rig rig({"--stock", "2", "--ticket-ms", "30"});  // status 01: ran out after 2
