@@ -10,25 +10,6 @@
 namespace ombrix {
 namespace {
 
-MessageArg DecodeArg(GVariant* value) {
-  MessageArg arg;
-  if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARIANT)) {
-    GVariant* inner = g_variant_get_variant(value);
-    arg = DecodeArg(inner);
-    g_variant_unref(inner);
-  } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
-    arg.type = MessageArg::kInt;
-    arg.int_value = g_variant_get_int32(value);
-  } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) {
-    arg.type = MessageArg::kBool;
-    arg.bool_value = g_variant_get_boolean(value);
-  } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
-    arg.type = MessageArg::kString;
-    arg.string_value = QString::fromUtf8(g_variant_get_string(value, nullptr));
-  }
-  return arg;
-}
-
 void ResizeTo(OmbrixCefHandler& handler, const ProcessMessage& message) {
   const int width = message.IntArg(0);
   const int height = message.IntArg(1);
@@ -62,31 +43,9 @@ void DisableResize(OmbrixCefHandler& handler, const ProcessMessage& message) {
 
 }  // namespace
 
-int ProcessMessage::IntArg(size_t index) const {
-  return index < args.size() && args[index].type == MessageArg::kInt ? args[index].int_value : 0;
-}
-
-bool ProcessMessage::BoolArg(size_t index) const {
-  return index < args.size() && args[index].type == MessageArg::kBool && args[index].bool_value;
-}
-
-QString ProcessMessage::StringArg(size_t index) const {
-  return index < args.size() && args[index].type == MessageArg::kString ? args[index].string_value
-                                                                        : QString();
-}
-
 ProcessMessage DecodeUserMessage(WebKitUserMessage* message) {
-  ProcessMessage decoded;
-  decoded.name = QString::fromUtf8(webkit_user_message_get_name(message));
-  GVariant* parameters = webkit_user_message_get_parameters(message);
-  if (!parameters || !g_variant_is_container(parameters)) return decoded;
-  const gsize count = g_variant_n_children(parameters);
-  for (gsize i = 0; i < count; ++i) {
-    GVariant* child = g_variant_get_child_value(parameters, i);
-    decoded.args.push_back(DecodeArg(child));
-    g_variant_unref(child);
-  }
-  return decoded;
+  return DecodeMessage(webkit_user_message_get_name(message),
+                       webkit_user_message_get_parameters(message));
 }
 
 Rect ParseCaptionRegion(const QString& text) {

@@ -7,29 +7,12 @@
 #include <QString>
 #include <vector>
 
+#include "util/process_message.h"
 #include "util/util_win.h"
 
 class OmbrixCefHandler;
 
 namespace ombrix {
-
-struct MessageArg {
-  enum Type { kInt, kBool, kString };
-  Type type = kInt;
-  int int_value = 0;
-  bool bool_value = false;
-  QString string_value;
-};
-
-struct ProcessMessage {
-  QString name;
-  std::vector<MessageArg> args;
-
-  // An argument of another type, or a missing one, reads as 0, false or "".
-  int IntArg(size_t index) const;
-  bool BoolArg(size_t index) const;
-  QString StringArg(size_t index) const;
-};
 
 // The tray icon's record; the window keeps one.
 struct TrayRecord {

@@ -301,8 +301,8 @@ bool OmbrixCefHandler::NotifyWindowState(const std::string& state_name) {
 
 gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage* message,
                                          gpointer self) {
-  (void)view;
   auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (handler->query_router_.OnMessage(view, message)) return TRUE;
   const ombrix::ProcessMessage decoded = ombrix::DecodeUserMessage(message);
   return ombrix::DispatchProcessMessage(*handler, decoded) ? TRUE : FALSE;
 }
@@ -311,6 +311,7 @@ void OmbrixCefHandler::ExitApp() {
   if (exiting_) return;
   exiting_ = true;
   ombrix::HideTray(*this);
+  query_router_.RemoveAllHandlers();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);
     g_signal_handlers_disconnect_by_data(browser.window, this);

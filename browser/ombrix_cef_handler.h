@@ -11,6 +11,7 @@
 
 #include "app/manifest_util.h"
 #include "browser/message_dispatch.h"
+#include "browser/query_router.h"
 #include "util/util_win.h"
 
 class OmbrixCefHandler {
@@ -40,6 +41,7 @@ class OmbrixCefHandler {
   bool disable_resize_ = false;
   std::vector<ombrix::Rect> caption_regions_;
   ombrix::TrayRecord tray_;
+  ombrix::QueryRouterBrowser query_router_;
 
  private:
   struct Browser {

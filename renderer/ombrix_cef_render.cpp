@@ -1,13 +1,206 @@
-// Page-side extension, loaded by the engine into every web process.
-#include <webkit2/webkit-web-extension.h>
+#include "renderer/ombrix_cef_render.h"
+
+#include <QDebug>
+#include <cstdio>
+#include <cstring>
 
 #include "app/extension_init.h"
 #include "app/manifest_util.h"
+#include "renderer/jsc_bridge.h"
+#include "renderer/object_tree.h"
+#include "renderer/page_messages.h"
+#include "renderer/query_router.h"
 #include "util/util_win.h"
+
+namespace ombrix {
+namespace {
+
+constexpr const char* kWindowStates[] = {"windowstate.normal", "windowstate.max", "windowstate.min",
+                                         "windowstate.show", "windowstate.hide"};
+
+// What one bound function knows: its family's handler, its name, its context.
+struct Binding {
+  std::shared_ptr<FunHandler> handler;
+  QString name;
+  ContextToken token;
+  std::uint64_t page_id;
+};
+
+JSCValue* Invoke(GPtrArray* args, gpointer data) {
+  const Binding* binding = static_cast<Binding*>(data);
+  JSCContext* context = jsc_context_get_current();
+  JsArgs arguments;
+  arguments.reserve(args->len);
+  for (guint i = 0; i < args->len; ++i) arguments.emplace_back(JSC_VALUE(args->pdata[i]));
+
+  const std::shared_ptr<FunHandler> handler = binding->handler;  // alive for the call
+  CallScope scope(CallContext{binding->token, binding->page_id, context});
+  JsReturn retval;
+  QString exception;
+  bool handled = false;
+  try {
+    handled = handler->Execute(binding->name, arguments, &retval, &exception);
+  } catch (const std::exception& error) {
+    qDebug() << "call failed" << binding->name << error.what();
+  } catch (...) {
+    qDebug() << "call failed" << binding->name;
+  }
+  if (handled && !exception.isEmpty()) {
+    jsc_context_throw(context, exception.toUtf8().constData());
+    return jsc_value_new_undefined(context);
+  }
+  if (handled && retval.is_set()) return ToJsc(context, retval.value());
+  return jsc_value_new_undefined(context);
+}
+
+void DeleteBinding(gpointer data) { delete static_cast<Binding*>(data); }
+
+JSCValue* Evaluate(JSCContext* context, const QByteArray& script) {
+  JSCValue* result = jsc_context_evaluate(context, script.constData(), script.size());
+  if (jsc_context_get_exception(context)) jsc_context_clear_exception(context);
+  return result;
+}
+
+bool IsWindowState(const char* name) {
+  for (const char* state : kWindowStates) {
+    if (!std::strcmp(name, state)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::uint64_t CurrentPageId() {
+  const CallContext* call = CurrentCall();
+  return call ? call->page_id : 0;
+}
+
+bool SendToBrowser(std::uint64_t page_id, const ProcessMessage& message) {
+  WebKitWebExtension* extension = OmbrixCefRender::Get().extension();
+  WebKitWebPage* page = extension ? webkit_web_extension_get_page(extension, page_id) : nullptr;
+  if (!page) return false;
+  webkit_web_page_send_message_to_view(
+      page, webkit_user_message_new(message.name.toUtf8().constData(), EncodeMessageArgs(message)),
+      nullptr, nullptr, nullptr);
+  return true;
+}
+
+OmbrixCefRender& OmbrixCefRender::Get() {
+  static OmbrixCefRender render;
+  return render;
+}
+
+void OmbrixCefRender::Initialize(WebKitWebExtension* extension) {
+  extension_ = extension;
+  g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), this);
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                   G_CALLBACK(OnWindowObjectCleared), this);
+}
+
+void OmbrixCefRender::OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer self) {
+  g_signal_connect(page, "user-message-received", G_CALLBACK(OnPageMessage), self);
+}
+
+void OmbrixCefRender::OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page,
+                                            WebKitFrame* frame, gpointer self) {
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  if (!context) return;
+  static_cast<OmbrixCefRender*>(self)->OnContextCreated(page, frame, context);
+  g_object_unref(context);
+}
+
+void OmbrixCefRender::OnFrameGone(gpointer self, GObject* frame) {
+  auto* render = static_cast<OmbrixCefRender*>(self);
+  auto it = render->frame_contexts_.find(reinterpret_cast<WebKitFrame*>(frame));
+  if (it == render->frame_contexts_.end()) return;
+  const ContextToken token = it->second;
+  render->frame_contexts_.erase(it);
+  for (auto main = render->main_frames_.begin(); main != render->main_frames_.end();) {
+    main = main->second == reinterpret_cast<WebKitFrame*>(frame) ? render->main_frames_.erase(main)
+                                                                 : std::next(main);
+  }
+  QueryRouter::Get().OnContextReleased(token);
+  CallbackRegistry::Get().ReleaseContext(token);
+}
+
+void OmbrixCefRender::ReleaseFrameContext(WebKitFrame* frame) {
+  auto it = frame_contexts_.find(frame);
+  if (it == frame_contexts_.end()) {
+    g_object_weak_ref(G_OBJECT(frame), OnFrameGone, this);
+    return;
+  }
+  const ContextToken token = it->second;
+  frame_contexts_.erase(it);
+  QueryRouter::Get().OnContextReleased(token);
+  CallbackRegistry::Get().ReleaseContext(token);
+}
+
+void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
+                                       JSCContext* context) {
+  // The frame's previous document (if any) is gone: so are its pending calls.
+  ReleaseFrameContext(frame);
+  const ContextToken token = ++next_token_;
+  frame_contexts_[frame] = token;
+  if (webkit_frame_is_main_frame(frame)) main_frames_[page] = frame;
+
+  QueryRouter::Get().OnContextCreated(page, context, token);
+  JSCValue* global = jsc_context_get_global_object(context);
+  const bool taken = jsc_value_object_has_property(global, "ombrix");
+  g_object_unref(global);
+  if (taken) return;  // the page's own `ombrix` stays untouched
+  BindObjectTree(page, context, token);
+}
+
+void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSCContext* context, ContextToken token) {
+  for (const char* script : TreeScripts()) {
+    if (JSCValue* result = Evaluate(context, script)) g_object_unref(result);
+  }
+  JSCValue* ombrix = jsc_context_get_value(context, "ombrix");
+  const std::uint64_t page_id = webkit_web_page_get_id(page);
+  for (const FamilyBinding& family : BindingTable()) {
+    if (!std::strcmp(family.object, "requestfile")) {
+      qDebug() << "AppTitle"
+               << ManifestUtil::Instance(QStringLiteral("manifest.json")).application_title_;
+    }
+    JSCValue* object = jsc_value_object_get_property(ombrix, family.object);
+    const std::shared_ptr<FunHandler> handler = CreateFamilyHandler(family.object, page_id);
+    for (const char* name : family.functions) {
+      auto* binding = new Binding{handler, QString::fromLatin1(name), token, page_id};
+      JSCValue* function = jsc_value_new_function_variadic(context, name, G_CALLBACK(Invoke),
+                                                           binding, DeleteBinding, JSC_TYPE_VALUE);
+      // Read-only and not deletable, but enumerable like the page's own properties.
+      jsc_value_object_define_property_data(object, name, JSC_VALUE_PROPERTY_ENUMERABLE, function);
+      g_object_unref(function);
+    }
+    g_object_unref(object);
+  }
+  g_object_unref(ombrix);
+}
+
+void OmbrixCefRender::RaiseWindowState(WebKitWebPage* page, const char* state) {
+  auto it = main_frames_.find(page);
+  if (it == main_frames_.end()) return;
+  JSCContext* context = webkit_frame_get_js_context(it->second);
+  if (!context) return;
+  const QString script = BuildWindowStateScript(QString::fromUtf8(state));
+  if (JSCValue* result = Evaluate(context, script.toUtf8())) g_object_unref(result);
+  g_object_unref(context);
+}
+
+gboolean OmbrixCefRender::OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message,
+                                        gpointer self) {
+  const char* name = webkit_user_message_get_name(message);
+  if (IsWindowState(name)) {
+    static_cast<OmbrixCefRender*>(self)->RaiseWindowState(page, name);
+    return TRUE;
+  }
+  return QueryRouter::Get().OnProcessMessageReceived(page, message);
+}
+
+}  // namespace ombrix
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* user_data) {
-  (void)extension;
   const ombrix::ExtensionInitData data =
       ombrix::ReadExtensionInitData(const_cast<GVariant*>(user_data));
   if (!data.executable.isEmpty()) ombrix::SetExecutablePath(data.executable);
@@ -17,4 +210,5 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     manifest.Parse();
     manifest.command_line_ = data.command_line;
   }
+  ombrix::OmbrixCefRender::Get().Initialize(extension);
 }

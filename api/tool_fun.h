@@ -1,0 +1,17 @@
+// The `ombrix.tool` family: hashes files, lists installed programs, reads and writes settings,
+// fills the clipboard.
+#pragma once
+
+#include "renderer/callback_registry.h"
+#include "renderer/js_value.h"
+
+namespace ombrix {
+
+class ToolFunHandler : public FunHandler, public OmbrixCefExecuteCallbackHandler {
+ public:
+  bool Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
+               QString* exception) override;
+  void ExecuteCallback(const QString& name, int uuid, void* data, bool result) override;
+};
+
+}  // namespace ombrix

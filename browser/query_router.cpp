@@ -1,0 +1,83 @@
+#include "browser/query_router.h"
+
+#include "util/process_message.h"
+
+namespace ombrix {
+namespace {
+
+constexpr int kCanceledCode = -1;
+constexpr const char* kCanceledText = "The query has been canceled";
+
+WebKitUserMessage* NewMessage(const char* name, const ProcessMessage& message) {
+  return webkit_user_message_new(name, EncodeMessageArgs(message));
+}
+
+}  // namespace
+
+QueryCallback::QueryCallback(WebKitWebView* view, WebKitUserMessage* message, int query_id,
+                             bool persistent)
+    : view_(view),
+      message_(WEBKIT_USER_MESSAGE(g_object_ref(message))),
+      query_id_(query_id),
+      persistent_(persistent) {
+  g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+}
+
+QueryCallback::~QueryCallback() {
+  // A query nobody answered still fails, so the page is not left waiting.
+  if (message_) Failure(kCanceledCode, QString::fromUtf8(kCanceledText));
+  if (view_) g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+}
+
+void QueryCallback::Success(const QString& response) {
+  ProcessMessage reply;
+  if (message_) {
+    reply.args = {MessageArg::String(response)};
+    webkit_user_message_send_reply(message_, NewMessage("cefQuerySuccess", reply));
+    g_object_unref(message_);
+    message_ = nullptr;
+  } else if (persistent_ && view_) {
+    reply.args = {MessageArg::Int(query_id_), MessageArg::String(response)};
+    webkit_web_view_send_message_to_page(view_, NewMessage("cefQuerySuccess", reply), nullptr,
+                                         nullptr, nullptr);
+  }
+}
+
+void QueryCallback::Failure(int code, const QString& text) {
+  ProcessMessage reply;
+  if (message_) {
+    reply.args = {MessageArg::Int(code), MessageArg::String(text)};
+    WebKitUserMessage* message = message_;
+    message_ = nullptr;
+    webkit_user_message_send_reply(message, NewMessage("cefQueryFailure", reply));
+    g_object_unref(message);
+  } else if (persistent_ && view_) {
+    reply.args = {MessageArg::Int(query_id_), MessageArg::Int(code), MessageArg::String(text)};
+    webkit_web_view_send_message_to_page(view_, NewMessage("cefQueryFailure", reply), nullptr,
+                                         nullptr, nullptr);
+  }
+}
+
+void QueryRouterBrowser::AddHandler(std::unique_ptr<QueryHandler> handler) {
+  handlers_.push_back(std::move(handler));
+}
+
+bool QueryRouterBrowser::OnMessage(WebKitWebView* view, WebKitUserMessage* message) {
+  const ProcessMessage decoded = DecodeMessage(webkit_user_message_get_name(message),
+                                               webkit_user_message_get_parameters(message));
+  if (decoded.name == QLatin1String("cefQueryCancel")) {
+    for (const auto& handler : handlers_) handler->OnQueryCanceled(view, decoded.IntArg(0));
+    return true;
+  }
+  if (decoded.name != QLatin1String("cefQuery")) return false;
+  const int id = decoded.IntArg(0);
+  const bool persistent = decoded.BoolArg(2);
+  auto callback = std::make_shared<QueryCallback>(view, message, id, persistent);
+  for (const auto& handler : handlers_) {
+    if (handler->OnQuery(view, id, decoded.StringArg(1), persistent, callback)) return true;
+  }
+  callback->Failure(kCanceledCode, QString::fromUtf8(kCanceledText));
+  return true;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,195 @@
+#include "renderer/callback_registry.h"
+
+#include <glib.h>
+#include <jsc/jsc.h>
+
+#include <atomic>
+
+#include "renderer/jsc_bridge.h"
+
+namespace ombrix {
+namespace {
+
+std::atomic<int> g_callback_counter{0};
+const CallContext* g_current_call = nullptr;
+
+gboolean RunTask(gpointer data) {
+  (*static_cast<std::function<void()>*>(data))();
+  return G_SOURCE_REMOVE;
+}
+
+void DeleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+
+}  // namespace
+
+const CallContext* CurrentCall() { return g_current_call; }
+
+CallScope::CallScope(const CallContext& call) : previous_(g_current_call), call_(call) {
+  g_current_call = &call_;
+}
+
+CallScope::~CallScope() { g_current_call = previous_; }
+
+int NextCallbackId() { return ++g_callback_counter; }
+
+void PostToMainThread(std::function<void()> task) {
+  // An idle source on the default main context always runs on the thread that
+  // runs that loop, whichever thread adds it.
+  auto* heap = new std::function<void()>(std::move(task));
+  g_idle_add_full(G_PRIORITY_DEFAULT, RunTask, heap, DeleteTask);
+}
+
+void PostCompletion(std::shared_ptr<CallbackWorker> worker, const QString& name, void* data,
+                    bool result) {
+  PostToMainThread([worker, name, data, result] {
+    if (worker->handler()) worker->handler()->ExecuteCallback(name, worker->uuid(), data, result);
+  });
+}
+
+JSCValue* ToJsc(JSCContext* context, const JsPlain& value) {
+  switch (value.kind) {
+    case JsPlain::kNull:
+      return jsc_value_new_null(context);
+    case JsPlain::kBool:
+      return jsc_value_new_boolean(context, value.bool_value);
+    case JsPlain::kInt:
+    case JsPlain::kUInt:
+    case JsPlain::kDouble:
+      return jsc_value_new_number(context, value.number);
+    case JsPlain::kString: {
+      const QByteArray utf8 = value.text.toUtf8();
+      GBytes* bytes = g_bytes_new(utf8.constData(), utf8.size());
+      JSCValue* text = jsc_value_new_string_from_bytes(context, bytes);
+      g_bytes_unref(bytes);
+      return text;
+    }
+    case JsPlain::kUndefined:
+    default:
+      return jsc_value_new_undefined(context);
+  }
+}
+
+JSCValue* CallFunction(JSCValue* function, const std::vector<JSCValue*>& args) {
+  JSCValue* result =
+      jsc_value_function_callv(function, guint(args.size()), const_cast<JSCValue**>(args.data()));
+  JSCContext* context = jsc_value_get_context(function);
+  if (JSCException* exception = jsc_context_get_exception(context)) {
+    g_debug("callback threw: %s", jsc_exception_get_message(exception));
+    jsc_context_clear_exception(context);
+  }
+  return result;
+}
+
+CallbackRegistry& CallbackRegistry::Get() {
+  static CallbackRegistry registry;
+  return registry;
+}
+
+void CallbackRegistry::RegisterCallback(const JsArgs& arguments, int uuid) {
+  const CallContext* call = CurrentCall();
+  RegisterCallback(arguments, uuid, call ? call->token : 0, call ? call->js : nullptr);
+}
+
+void CallbackRegistry::RegisterCallback(const JsArgs& arguments, int uuid, ContextToken token,
+                                        JSCContext* js) {
+  if (callbacks_.count(uuid)) return;
+  Record record;
+  record.token = token;
+  record.js = js ? JSC_CONTEXT(g_object_ref(js)) : nullptr;
+  record.arguments = arguments;
+  callbacks_.emplace(uuid, std::move(record));
+}
+
+bool CallbackRegistry::FindCallback(int uuid) const { return callbacks_.count(uuid) != 0; }
+
+void CallbackRegistry::DropRecord(std::map<int, Record>::iterator it) {
+  JSCContext* js = it->second.js;
+  callbacks_.erase(it);  // the argument values go before their context
+  if (js) g_object_unref(js);
+}
+
+void CallbackRegistry::RemoveCallback(int uuid) {
+  auto it = callbacks_.find(uuid);
+  if (it != callbacks_.end()) DropRecord(it);
+}
+
+void CallbackRegistry::RegisterJSObject(int uuid, const std::shared_ptr<void>& object) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto record = callbacks_.find(uuid);
+  const ContextToken token = record != callbacks_.end() ? record->second.token : 0;
+  objects_[uuid] = WorkerEntry{token, object};
+}
+
+std::shared_ptr<void> CallbackRegistry::GetJSObject(int uuid) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = objects_.find(uuid);
+  return it == objects_.end() ? nullptr : it->second.object.lock();
+}
+
+void CallbackRegistry::RemoveJSObject(int uuid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  objects_.erase(uuid);
+}
+
+CallOutcome CallbackRegistry::Call(int uuid, size_t index, const std::vector<JsPlain>& args) {
+  CallOutcome outcome;
+  auto it = callbacks_.find(uuid);
+  if (it == callbacks_.end() || index >= it->second.arguments.size()) return outcome;
+  // Copies: the callback may remove its own record or release its context.
+  const JsValue function = it->second.arguments[index];
+  JSCContext* js = it->second.js ? JSC_CONTEXT(g_object_ref(it->second.js)) : nullptr;
+  if (!js || !function.IsFunction()) {
+    if (js) g_object_unref(js);
+    return outcome;
+  }
+  std::vector<JSCValue*> values;
+  for (const JsPlain& arg : args) values.push_back(ToJsc(js, arg));
+  JSCValue* result = CallFunction(function.raw(), values);
+  outcome.called = true;
+  outcome.returned_bool = result && jsc_value_is_boolean(result);
+  if (result) g_object_unref(result);
+  for (JSCValue* value : values) g_object_unref(value);
+  g_object_unref(js);
+  return outcome;
+}
+
+void CallbackRegistry::ReleaseContext(ContextToken token) {
+  for (auto it = callbacks_.begin(); it != callbacks_.end();) {
+    auto next = std::next(it);
+    if (it->second.token == token) DropRecord(it);
+    it = next;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = objects_.begin(); it != objects_.end();) {
+      it = it->second.token == token ? objects_.erase(it) : std::next(it);
+    }
+  }
+  for (const auto& listener : listeners_) listener(token);
+}
+
+void CallbackRegistry::ClearCallbacks() {
+  while (!callbacks_.empty()) DropRecord(callbacks_.begin());
+  std::lock_guard<std::mutex> lock(mutex_);
+  objects_.clear();
+}
+
+void CallbackRegistry::AddReleaseListener(std::function<void(ContextToken)> listener) {
+  listeners_.push_back(std::move(listener));
+}
+
+size_t CallbackRegistry::callback_count() const { return callbacks_.size(); }
+
+size_t CallbackRegistry::object_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return objects_.size();
+}
+
+QString BuildWindowStateScript(const QString& state) {
+  return QStringLiteral("var e = new CustomEvent('windowstate',{") + QLatin1Char('\t') +
+         QStringLiteral("detail:{") + QStringLiteral("\t\t") + QStringLiteral("state:'") + state +
+         QStringLiteral("'") + QLatin1Char('\t') + QStringLiteral("}") + QStringLiteral("});") +
+         QStringLiteral("dispatchEvent(e);");
+}
+
+}  // namespace ombrix

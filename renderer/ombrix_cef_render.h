@@ -1,0 +1,42 @@
+// The page side of the shell, loaded into every web process: gives every
+// frame's script context the `ombrix` object tree and the query functions,
+// turns window-state messages into the page's "windowstate" event, and drops a
+// context's pending callbacks when that context goes.
+#pragma once
+
+#include <webkit2/webkit-web-extension.h>
+
+#include <QString>
+#include <map>
+#include <memory>
+
+#include "renderer/callback_registry.h"
+#include "renderer/js_value.h"
+
+namespace ombrix {
+
+class OmbrixCefRender {
+ public:
+  static OmbrixCefRender& Get();
+  void Initialize(WebKitWebExtension* extension);
+  WebKitWebExtension* extension() const { return extension_; }
+
+ private:
+  static void OnPageCreated(WebKitWebExtension* extension, WebKitWebPage* page, gpointer self);
+  static void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page,
+                                    WebKitFrame* frame, gpointer self);
+  static gboolean OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer self);
+  static void OnFrameGone(gpointer self, GObject* frame);
+
+  void OnContextCreated(WebKitWebPage* page, WebKitFrame* frame, JSCContext* context);
+  void ReleaseFrameContext(WebKitFrame* frame);
+  void RaiseWindowState(WebKitWebPage* page, const char* state);
+  void BindObjectTree(WebKitWebPage* page, JSCContext* context, ContextToken token);
+
+  WebKitWebExtension* extension_ = nullptr;
+  std::map<WebKitFrame*, ContextToken> frame_contexts_;
+  std::map<WebKitWebPage*, WebKitFrame*> main_frames_;
+  ContextToken next_token_ = 0;
+};
+
+}  // namespace ombrix

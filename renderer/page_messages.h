@@ -1,0 +1,17 @@
+// Sending page requests to the shell (the window's process).
+#pragma once
+
+#include <cstdint>
+
+#include "util/process_message.h"
+
+namespace ombrix {
+
+// Sends message from the page with this id to the shell; false when the page
+// is gone.
+bool SendToBrowser(std::uint64_t page_id, const ProcessMessage& message);
+
+// The page of the running call; 0 outside a call.
+std::uint64_t CurrentPageId();
+
+}  // namespace ombrix

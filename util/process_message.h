@@ -1,0 +1,40 @@
+// A message between the page side and the shell: a name plus int, bool and
+// string arguments, carried as a GVariant tuple of "i", "b" and "s" values.
+#pragma once
+
+#include <glib.h>
+
+#include <QString>
+#include <vector>
+
+namespace ombrix {
+
+struct MessageArg {
+  enum Type { kInt, kBool, kString };
+  Type type = kInt;
+  int int_value = 0;
+  bool bool_value = false;
+  QString string_value;
+
+  static MessageArg Int(int value);
+  static MessageArg Bool(bool value);
+  static MessageArg String(const QString& value);
+};
+
+struct ProcessMessage {
+  QString name;
+  std::vector<MessageArg> args;
+
+  // An argument of another type, or a missing one, reads as 0, false or "".
+  int IntArg(size_t index) const;
+  bool BoolArg(size_t index) const;
+  QString StringArg(size_t index) const;
+};
+
+// The arguments as a floating tuple; nullptr when there are none.
+GVariant* EncodeMessageArgs(const ProcessMessage& message);
+
+// Reads a tuple (or any container) of i, b and s values; others read as int 0.
+ProcessMessage DecodeMessage(const char* name, GVariant* parameters);
+
+}  // namespace ombrix
