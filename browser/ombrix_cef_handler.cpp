@@ -88,6 +88,9 @@ GtkWindow* OmbrixCefHandler::NewWindow(WebKitWebView* view, bool main) {
   if (main) {
     main_window_ = window;
     main_browser_ = view;
+    g_signal_connect(window, "window-state-event", G_CALLBACK(OnWindowStateEvent), this);
+    g_signal_connect(window, "map-event", G_CALLBACK(OnMapEvent), this);
+    g_signal_connect(window, "unmap-event", G_CALLBACK(OnUnmapEvent), this);
   }
   return window;
 }
@@ -273,6 +276,29 @@ void OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
   g_signal_handlers_disconnect_by_data(it->view, this);
   g_signal_handlers_disconnect_by_data(it->window, this);
   browsers_.erase(it);
+}
+
+gboolean OmbrixCefHandler::OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event,
+                                              gpointer self) {
+  (void)window;
+  const auto watched = GdkWindowState(GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED);
+  if (!(event->changed_mask & watched)) return FALSE;
+  const char* state = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) ? "windowstate.min"
+                      : (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED)
+                          ? "windowstate.max"
+                          : "windowstate.normal";
+  static_cast<OmbrixCefHandler*>(self)->NotifyWindowState(state);
+  return FALSE;
+}
+
+gboolean OmbrixCefHandler::OnMapEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  static_cast<OmbrixCefHandler*>(self)->NotifyWindowState("windowstate.show");
+  return FALSE;
+}
+
+gboolean OmbrixCefHandler::OnUnmapEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  static_cast<OmbrixCefHandler*>(self)->NotifyWindowState("windowstate.hide");
+  return FALSE;
 }
 
 gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {

@@ -67,6 +67,10 @@ class OmbrixCefHandler {
   static void OnViewClose(WebKitWebView* view, gpointer self);
   static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
+  static gboolean OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event,
+                                     gpointer self);
+  static gboolean OnMapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
+  static gboolean OnUnmapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);
 
   WebKitWebContext* context_;

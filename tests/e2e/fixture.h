@@ -44,6 +44,20 @@ class ShellTest : public ::testing::Test {
     return manifest;
   }
 
+  // A page whose body runs script after the reporting helpers are defined:
+  // report(r) writes r to results.json and ends the shell; save(r, name) only writes.
+  static QByteArray TestPage(const QByteArray& script, const QByteArray& head = "") {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\">" + head +
+           "<script>\n"
+           "function save(r, name, then) {\n"
+           "  ombrix.file.write(ombrix.app.apppath() + '/' + (name || 'results.json'),\n"
+           "                    JSON.stringify(r), then || function() {});\n"
+           "}\n"
+           "function report(r) { save(r, 'results.json', function() { ombrix.app.exitapp(); }); }\n"
+           "</script></head><body><script>\n" +
+           script + "\n</script></body></html>";
+  }
+
   std::unique_ptr<XServer> x_;
   std::unique_ptr<Shell> shell_;
 };

@@ -126,6 +126,7 @@ void XServer::Screenshot(const std::string& path) const { X("import -window root
 Shell::Shell(const XServer& x) : x_(x) {
   const QString bin = QStringLiteral(OMBRIX_TEST_BIN_DIR);
   QDir(dir()).mkpath("renderer");
+  QDir(dir()).mkpath(".xdg/cache");
   QFile::copy(bin + "/ombrix", dir() + "/ombrix");
   QFile::copy(bin + "/renderer/libombrix-renderer.so", dir() + "/renderer/libombrix-renderer.so");
   QFile::setPermissions(dir() + "/ombrix", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
