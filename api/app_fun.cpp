@@ -1,11 +1,22 @@
 #include "api/app_fun.h"
 
+#include <QDebug>
+#include <QProcess>
+#include <atomic>
+#include <condition_variable>
+#include <thread>
+
 #include "app/manifest_util.h"
 #include "renderer/page_messages.h"
 #include "util/util_win.h"
 
 namespace ombrix {
 namespace {
+
+// Argument positions of createserver's callbacks.
+constexpr size_t kOnSuccess = 1;
+constexpr size_t kOnFailure = 2;
+constexpr size_t kOnRead = 3;
 
 bool AllStrings(const JsArgs& arguments, int count) {
   if (int(arguments.size()) != count) return false;
@@ -15,11 +26,184 @@ bool AllStrings(const JsArgs& arguments, int count) {
   return true;
 }
 
+bool OneString(const JsArgs& arguments) { return AllStrings(arguments, 1); }
+
+bool IsCreateServerCall(const JsArgs& arguments) {
+  return arguments.size() == 4 && arguments[0].IsString() && arguments[kOnSuccess].IsFunction() &&
+         arguments[kOnFailure].IsFunction() && arguments[kOnRead].IsFunction();
+}
+
 }  // namespace
+
+namespace app_ipc {
+
+size_t CompleteUtf8Length(const char* data, size_t length) {
+  size_t continuation = 0;
+  while (continuation < 3 && continuation < length &&
+         (static_cast<unsigned char>(data[length - 1 - continuation]) & 0xC0) == 0x80) {
+    ++continuation;
+  }
+  if (continuation == length) return length;
+  const size_t lead_at = length - 1 - continuation;
+  const unsigned char lead = static_cast<unsigned char>(data[lead_at]);
+  size_t needed = 1;
+  if (lead >= 0xF0 && lead < 0xF8) {
+    needed = 4;
+  } else if (lead >= 0xE0) {
+    needed = 3;
+  } else if (lead >= 0xC0) {
+    needed = 2;
+  }
+  return needed > continuation + 1 ? lead_at : length;
+}
+
+QString BlockText::Take(const fastipc::MemBlock& block) {
+  QByteArray bytes(block.data, int(block.length));
+  if (block.type == fastipc::kTypeWhole) return QString::fromUtf8(bytes.constData(), bytes.size());
+  const std::string id = block.idText();
+  auto carried = carry_.find(id);
+  if (carried != carry_.end()) {
+    bytes.prepend(carried->second);
+    carry_.erase(carried);
+  }
+  if (block.type == fastipc::kTypePiece) {
+    const int complete = int(CompleteUtf8Length(bytes.constData(), size_t(bytes.size())));
+    if (complete < bytes.size()) {
+      if (carry_.size() >= kMaxPending) carry_.erase(carry_.begin());
+      carry_[id] = bytes.mid(complete);
+      bytes.truncate(complete);
+    }
+  }
+  return QString::fromUtf8(bytes.constData(), bytes.size());
+}
+
+std::uint32_t WriteWithin(fastipc::Client* client, const QByteArray& bytes,
+                          std::chrono::milliseconds limit) {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (finished.wait_for(lock, limit, [&] { return done; })) return;
+    qDebug() << "ipc write: no reader took the block, closing the client";
+    client->close();  // a waiting write returns at once
+  });
+  const std::uint32_t status = client->write(bytes.constData(), std::uint32_t(bytes.size()));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  finished.notify_one();
+  watchdog.join();
+  return status;
+}
+
+AppFun::AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel)
+    : CallbackWorker(std::move(handler), uuid),
+      channel_(std::move(channel)),
+      key_(channel_.toUtf8().toStdString()) {}
+
+AppFun::~AppFun() { server_.close(); }
+
+namespace {
+std::atomic<int> g_running_readers{0};
+}  // namespace
+
+int RunningReaders() { return g_running_readers; }
+
+void AppFun::Start(const std::shared_ptr<AppFun>& worker) {
+  ++g_running_readers;
+  std::thread([reader = worker]() mutable {
+    reader->Read();
+    reader.reset();
+    --g_running_readers;
+  }).detach();
+}
+
+void AppFun::Read() {
+  const std::shared_ptr<AppFun> self = shared_from_this();
+  const int status = server_.create(channel_.toStdWString(), kBlockSize);
+  if (status != fastipc::kOk) {
+    qDebug() << "createserver" << channel_ << "failed with status" << status;
+    PostCompletion(self, QStringLiteral("createfailed"), nullptr, true);
+    return;
+  }
+  server_.setListener(this);
+  ServerTable::Get().Insert(key_, self);
+  PostCompletion(self, QStringLiteral("createsuccess"), nullptr, false);
+  server_.startRead();
+  ServerTable::Get().RemoveIfOwn(key_, this);
+  qDebug() << "start read end" << channel_;
+}
+
+void AppFun::onRead(fastipc::MemBlock* block) {
+  if (block == nullptr || block->length == 0) return;
+  QString text = texts_.Take(*block);
+  if (text.isEmpty()) return;
+  // The text travels inside its own task, so each delivery sees its own block.
+  std::shared_ptr<AppFun> self = shared_from_this();
+  PostToMainThread([self, text]() mutable {
+    if (self->handler()) {
+      self->handler()->ExecuteCallback(QStringLiteral("onread"), self->uuid(), &text, true);
+    }
+  });
+}
+
+ServerTable& ServerTable::Get() {
+  static ServerTable table;
+  return table;
+}
+
+bool ServerTable::Insert(const std::string& name, const std::shared_ptr<AppFun>& reader) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return servers_.emplace(name, reader).second;
+}
+
+void ServerTable::RemoveIfOwn(const std::string& name, const AppFun* reader) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = servers_.find(name);
+  if (it != servers_.end() && it->second.get() == reader) servers_.erase(it);
+}
+
+std::shared_ptr<AppFun> ServerTable::Take(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = servers_.find(name);
+  if (it == servers_.end()) return nullptr;
+  std::shared_ptr<AppFun> reader = std::move(it->second);
+  servers_.erase(it);
+  return reader;
+}
+
+std::vector<std::shared_ptr<AppFun>> ServerTable::TakeAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::shared_ptr<AppFun>> readers;
+  for (auto& entry : servers_) readers.push_back(std::move(entry.second));
+  servers_.clear();
+  return readers;
+}
+
+bool ServerTable::Contains(const std::string& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return servers_.count(name) != 0;
+}
+
+void CloseServer(const std::string& name) {
+  // Closed outside the table's lock: closing waits for the reader's loop to end.
+  if (std::shared_ptr<AppFun> reader = ServerTable::Get().Take(name)) reader->Close();
+}
+
+void CloseAllServers() {
+  for (const std::shared_ptr<AppFun>& reader : ServerTable::Get().TakeAll()) reader->Close();
+}
+
+}  // namespace app_ipc
 
 AppFunHandler::AppFunHandler(std::uint64_t page_id) : page_id_(page_id) {}
 
-AppFunHandler::~AppFunHandler() = default;
+AppFunHandler::~AppFunHandler() {
+  client_.close();
+  qDebug() << "~OmbrixCefExecuteCallbackHandler";
+}
 
 bool AppFunHandler::Send(const QString& name, const JsArgs& arguments, int string_count,
                          JsReturn* retval) {
@@ -37,15 +221,75 @@ bool AppFunHandler::Send(const QString& name, const JsArgs& arguments, int strin
 }
 
 bool AppFunHandler::ExitApp() {
+  app_ipc::CloseAllServers();
   ProcessMessage message;
   message.name = QStringLiteral("exitapp");
   SendToBrowser(page_id_, message);
   return true;
 }
 
+bool AppFunHandler::RunApp(const JsArgs& arguments) {
+  if (!OneString(arguments)) return true;
+  const QStringList parts = QProcess::splitCommand(arguments[0].GetStringValue());
+  if (parts.isEmpty()) return true;
+  const bool started = QProcess::startDetached(parts.first(), parts.mid(1));
+  qDebug() << "runapp" << parts << (started ? "started" : "did not start");
+  return true;
+}
+
+bool AppFunHandler::KillApp(const JsArgs& arguments, JsReturn* retval) {
+  retval->Set(JsPlain::Bool(OneString(arguments) && KillProcess(arguments[0].GetStringValue())));
+  return true;
+}
+
+bool AppFunHandler::CreateClient(const JsArgs& arguments, JsReturn* retval) {
+  if (!OneString(arguments)) return true;
+  client_.close();  // a page has one connection: the earlier one goes first
+  const int status =
+      client_.create(arguments[0].GetStringValue().toStdWString(), app_ipc::kBlockSize);
+  retval->Set(JsPlain::Int(status));
+  return true;
+}
+
+bool AppFunHandler::CloseServer(const JsArgs& arguments, JsReturn* retval) {
+  if (!OneString(arguments)) return true;
+  app_ipc::CloseServer(arguments[0].GetStringValue().toUtf8().toStdString());
+  retval->Set(JsPlain::Bool(true));
+  return true;
+}
+
+bool AppFunHandler::CreateServer(const JsArgs& arguments, JsReturn* retval) {
+  if (!IsCreateServerCall(arguments)) {
+    retval->Set(JsPlain::Bool(false));
+    return true;
+  }
+  const int uuid = NextCallbackId();
+  auto worker =
+      std::make_shared<app_ipc::AppFun>(shared_from_this(), uuid, arguments[0].GetStringValue());
+  CallbackRegistry& registry = CallbackRegistry::Get();
+  registry.RegisterCallback(arguments, uuid);
+  registry.RegisterJSObject(uuid, worker);
+  app_ipc::AppFun::Start(worker);
+  retval->Set(JsPlain::Bool(true));
+  return true;
+}
+
+bool AppFunHandler::WriteMessage(const JsArgs& arguments, const JsPlain& otherwise,
+                                 JsReturn* retval) {
+  if (!OneString(arguments)) {
+    retval->Set(otherwise);
+    return true;
+  }
+  const QByteArray bytes = arguments[0].GetStringValue().toUtf8();
+  const std::uint32_t status = app_ipc::WriteWithin(&client_, bytes, app_ipc::kWriteLimit);
+  retval->Set(JsPlain::Int(int(status)));
+  return true;
+}
+
 bool AppFunHandler::Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                             QString*) {
   if (name == QLatin1String("exitapp")) return ExitApp();
+  if (name == QLatin1String("runapp")) return RunApp(arguments);
   if (name == QLatin1String("apppath")) {
     retval->Set(JsPlain::String(GetFullPathInExecutionDirectory(QString())));
     return true;
@@ -59,12 +303,33 @@ bool AppFunHandler::Execute(const QString& name, const JsArgs& arguments, JsRetu
     retval->Set(JsPlain::String(GetAppName()));
     return true;
   }
+  if (name == QLatin1String("killapp")) return KillApp(arguments, retval);
+  if (name == QLatin1String("createclient")) return CreateClient(arguments, retval);
+  if (name == QLatin1String("closeserver")) return CloseServer(arguments, retval);
+  if (name == QLatin1String("createserver")) return CreateServer(arguments, retval);
+  if (name == QLatin1String("sendipcmsg")) return WriteMessage(arguments, JsPlain::Int(0), retval);
+  if (name == QLatin1String("IsWindowVisible")) {
+    return WriteMessage(arguments, JsPlain::Bool(false), retval);
+  }
   if (name == QLatin1String("modifytrayicon")) return Send(name, arguments, 1, retval);
   if (name == QLatin1String("showtray")) return Send(name, arguments, 3, retval);
   if (name == QLatin1String("hidetray")) return Send(name, {}, 0, retval);
   return false;
 }
 
-void AppFunHandler::ExecuteCallback(const QString&, int, void*, bool) {}
+void AppFunHandler::ExecuteCallback(const QString& name, int uuid, void* data, bool) {
+  CallbackRegistry& registry = CallbackRegistry::Get();
+  if (name == QLatin1String("onread")) {
+    const QString text = data ? *static_cast<const QString*>(data) : QString();
+    registry.Call(uuid, kOnRead, {JsPlain::String(text)});
+  } else if (name == QLatin1String("createsuccess")) {
+    registry.Call(uuid, kOnSuccess, {});
+  } else if (name == QLatin1String("createfailed")) {
+    // A failure callback that answers true or false keeps its registration.
+    if (registry.Call(uuid, kOnFailure, {}).returned_bool) return;
+    registry.RemoveCallback(uuid);
+    registry.RemoveJSObject(uuid);
+  }
+}
 
 }  // namespace ombrix

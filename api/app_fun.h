@@ -3,9 +3,17 @@
 // messages with other programs over shared-memory channels.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
+#include "fastipc/fastipc.h"
 #include "renderer/callback_registry.h"
 #include "renderer/js_value.h"
 
@@ -19,13 +27,102 @@ class AppFunHandler : public FunHandler,
   ~AppFunHandler() override;
   bool Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                QString* exception) override;
+  // For "onread", data points to the block's text (a QString).
   void ExecuteCallback(const QString& name, int uuid, void* data, bool result) override;
 
  private:
   bool Send(const QString& name, const JsArgs& arguments, int string_count, JsReturn* retval);
   bool ExitApp();
+  bool RunApp(const JsArgs& arguments);
+  bool KillApp(const JsArgs& arguments, JsReturn* retval);
+  bool CreateClient(const JsArgs& arguments, JsReturn* retval);
+  bool CloseServer(const JsArgs& arguments, JsReturn* retval);
+  bool CreateServer(const JsArgs& arguments, JsReturn* retval);
+  bool WriteMessage(const JsArgs& arguments, const JsPlain& otherwise, JsReturn* retval);
 
   std::uint64_t page_id_;
+  fastipc::Client client_;  // all sendipcmsg writes of this page go through it
 };
 
+namespace app_ipc {
+
+// Every server and client of the family uses blocks of this many bytes.
+constexpr std::uint32_t kBlockSize = 1024;
+
+// A page's write gives up after this long (the reader has stopped taking blocks).
+constexpr std::chrono::milliseconds kWriteLimit{3000};
+
+// The length of the longest prefix of data that does not end inside a UTF-8
+// character (a character cut at a block boundary).
+size_t CompleteUtf8Length(const char* data, size_t length);
+
+// Turns blocks into texts. A character cut between two pieces of one message
+// is kept back and put in front of that message's next piece.
+class BlockText {
+ public:
+  QString Take(const fastipc::MemBlock& block);
+  size_t pending() const { return carry_.size(); }
+
+ private:
+  static constexpr size_t kMaxPending = 64;  // unfinished messages whose writer may be gone
+  std::map<std::string, QByteArray> carry_;
+};
+
+// Writes bytes as one message; when the reader takes no block for `limit`, the
+// client is closed and the write fails instead of blocking the caller.
+std::uint32_t WriteWithin(fastipc::Client* client, const QByteArray& bytes,
+                          std::chrono::milliseconds limit);
+
+// The reader of one createserver call. Its thread holds it while reading;
+// posted events hold it until they have run.
+class AppFun : public CallbackWorker,
+               public fastipc::ReadListener,
+               public std::enable_shared_from_this<AppFun> {
+ public:
+  AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel);
+  ~AppFun() override;
+
+  // Starts the reading thread, which is handed the worker itself.
+  static void Start(const std::shared_ptr<AppFun>& worker);
+  const std::string& key() const { return key_; }
+  // Ends the read loop; any thread.
+  void Close() { server_.close(); }
+
+  void onRead(fastipc::MemBlock* block) override;
+
+ private:
+  void Read();
+
+  QString channel_;
+  std::string key_;  // the channel name as UTF-8
+  BlockText texts_;  // reader thread only
+  fastipc::Server server_;
+};
+
+// The running readers of the web process by channel name, shared by all pages.
+// Each entry goes when its reader's loop ends.
+class ServerTable {
+ public:
+  static ServerTable& Get();
+  // False (and nothing changes) when the name is taken.
+  bool Insert(const std::string& name, const std::shared_ptr<AppFun>& reader);
+  // Removes the entry of name only when it is this reader's.
+  void RemoveIfOwn(const std::string& name, const AppFun* reader);
+  std::shared_ptr<AppFun> Take(const std::string& name);
+  std::vector<std::shared_ptr<AppFun>> TakeAll();
+  bool Contains(const std::string& name) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<AppFun>> servers_;
+};
+
+// Reader threads that have not ended yet.
+int RunningReaders();
+
+// Closes the reader of name, if any; waits until its loop has ended.
+void CloseServer(const std::string& name);
+void CloseAllServers();
+
+}  // namespace app_ipc
 }  // namespace ombrix

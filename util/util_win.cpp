@@ -1,8 +1,15 @@
 #include "util/util_win.h"
 
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <climits>
+#include <cstdlib>
 
 namespace ombrix {
 namespace {
@@ -11,6 +18,23 @@ QMutex g_path_mutex;
 QString g_executable_path;  // empty: read /proc/self/exe
 
 QString ReadSelfExe() { return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(); }
+
+// The process id a /proc entry names, or 0 for other entries.
+pid_t PidOfEntry(const char* name) {
+  char* end = nullptr;
+  const long pid = std::strtol(name, &end, 10);
+  return (end != name && *end == '\0' && pid > 0) ? pid_t(pid) : 0;
+}
+
+// The file name of a process's executable; empty when it cannot be read.
+QByteArray ExecutableFileName(pid_t pid) {
+  char target[PATH_MAX];
+  const QByteArray link = "/proc/" + QByteArray::number(pid) + "/exe";
+  const ssize_t length = readlink(link.constData(), target, sizeof(target) - 1);
+  if (length <= 0) return QByteArray();
+  const QByteArray path(target, int(length));
+  return path.mid(path.lastIndexOf('/') + 1);
+}
 
 }  // namespace
 
@@ -40,6 +64,23 @@ QString AppNameFromPath(const QString& executable_path) {
 }
 
 QString GetAppName() { return AppNameFromPath(ExecutablePath()); }
+
+bool KillProcess(const QString& exe_file_name) {
+  const QByteArray wanted = QFile::encodeName(exe_file_name);
+  DIR* proc = opendir("/proc");
+  if (wanted.isEmpty() || proc == nullptr) {
+    if (proc != nullptr) closedir(proc);
+    return true;
+  }
+  const pid_t self = getpid();
+  while (const dirent* entry = readdir(proc)) {
+    const pid_t pid = PidOfEntry(entry->d_name);
+    if (pid == 0 || pid == self || ExecutableFileName(pid) != wanted) continue;
+    if (kill(pid, SIGKILL) == 0) qDebug() << "KillProcess" << exe_file_name << pid;
+  }
+  closedir(proc);
+  return true;
+}
 
 QString ExpandAppDir(const QString& text) {
   if (!text.contains(QStringLiteral("${AppDir}"))) return text;

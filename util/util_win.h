@@ -27,6 +27,11 @@ QString GetFullPathInExecutionDirectory(const QString& file_name);
 QString GetAppName();
 QString AppNameFromPath(const QString& executable_path);
 
+// Kills (SIGKILL) every process whose executable's file name is exactly
+// exe_file_name, never the calling process. Processes that cannot be killed
+// are skipped. Always true.
+bool KillProcess(const QString& exe_file_name);
+
 // Replaces every "${AppDir}" with the executable's directory.
 QString ExpandAppDir(const QString& text);
 

@@ -1,0 +1,436 @@
+// The app family without the shell: a JavaScript context stands in for the
+// page, and the other programs are real channel ends and real processes.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <jsc/jsc.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "api/app_fun.h"
+#include "util/util_win.h"
+
+namespace ombrix {
+namespace {
+
+using namespace std::chrono_literals;
+using app_ipc::AppFun;
+using app_ipc::ServerTable;
+
+QString UniqueName(const char* what) {
+  static std::atomic<int> counter{0};
+  return QStringLiteral("omx-%1-%2-%3").arg(what).arg(getpid()).arg(++counter);
+}
+
+// Runs the main loop (where completions land) until condition holds.
+bool PumpUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// Pumps for a while; for checks that something does not happen.
+void PumpFor(std::chrono::milliseconds duration) {
+  PumpUntil([] { return false; }, duration);
+}
+
+// A page: its own script context and its own app handler.
+class Page {
+ public:
+  Page() : js_(jsc_context_new()), handler_(std::make_shared<AppFunHandler>(0)) {
+    static ContextToken next_token = 1000;
+    token_ = ++next_token;
+    Eval(
+        "var log = [];"
+        "function ok() { log.push('success'); }"
+        "function failed() { log.push('failed'); }"
+        "function failedKeep() { log.push('failed'); return false; }"
+        "function read(t) { log.push('read:' + t); }");
+  }
+  ~Page() {
+    Navigate();
+    handler_.reset();
+    g_object_unref(js_);
+  }
+
+  JsValue Eval(const QString& script) {
+    JSCValue* raw = jsc_context_evaluate(js_, script.toUtf8().constData(), -1);
+    JsValue value(raw);
+    g_object_unref(raw);
+    return value;
+  }
+  // The elements of the array that script gives.
+  JsArgs Args(const QString& script) {
+    const JsValue array = Eval(script);
+    JsArgs args;
+    for (int i = 0; i < array.GetArrayLength(); ++i) args.push_back(array.GetArrayValue(i));
+    return args;
+  }
+  JsReturn Call(const QString& name, const QString& args_script = "[]") {
+    CallScope scope(CallContext{token_, 0, js_});
+    JsReturn retval;
+    QString exception;
+    handler_->Execute(name, Args(args_script), &retval, &exception);
+    EXPECT_TRUE(exception.isEmpty());
+    return retval;
+  }
+  QString Log() { return Eval("log.join('|')").GetStringValue(); }
+  int LogLength() { return Eval("log.length").GetIntValue(); }
+  bool WaitForLog(int length) {
+    return PumpUntil([&] { return LogLength() >= length; });
+  }
+  // What the engine does when the page's frame navigates.
+  void Navigate() { CallbackRegistry::Get().ReleaseContext(token_); }
+
+ private:
+  JSCContext* js_;
+  ContextToken token_ = 0;
+  std::shared_ptr<AppFunHandler> handler_;
+};
+
+QString ServerArgs(const QString& channel, const char* on_failure = "failed") {
+  return QStringLiteral("['%1', ok, %2, read]").arg(channel, on_failure);
+}
+
+// The other program's writer end.
+uint32_t SendTo(const QString& channel, const QByteArray& text) {
+  fastipc::Client client;
+  const int created = client.create(channel.toStdWString(), app_ipc::kBlockSize);
+  if (created != fastipc::kOk) return uint32_t(created);
+  return client.write(text.constData(), uint32_t(text.size()));
+}
+
+bool IsBool(const JsReturn& r, bool value) {
+  return r.is_set() && r.value().kind == JsPlain::kBool && r.value().bool_value == value;
+}
+bool IsInt(const JsReturn& r, int value) {
+  return r.is_set() && r.value().kind == JsPlain::kInt && int(r.value().number) == value;
+}
+
+// Tests that start readers end them all before the next test.
+class AppIpc : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    app_ipc::CloseAllServers();
+    EXPECT_TRUE(PumpUntil([] { return app_ipc::RunningReaders() == 0; }));
+  }
+};
+
+TEST(AppArguments, WrongCallsGetTheirFixedAnswersAndStartNothing) {
+  Page page;
+  const size_t callbacks = CallbackRegistry::Get().callback_count();
+  EXPECT_TRUE(IsBool(page.Call("createserver", "['x', ok, failed]"), false));
+  EXPECT_TRUE(IsBool(page.Call("createserver", "['x', ok, 5, read]"), false));
+  EXPECT_TRUE(IsBool(page.Call("createserver", "[7, ok, failed, read]"), false));
+  EXPECT_TRUE(IsBool(page.Call("createserver", "['x', ok, failed, read, 1]"), false));
+  EXPECT_EQ(CallbackRegistry::Get().callback_count(), callbacks);
+  EXPECT_TRUE(IsInt(page.Call("sendipcmsg", "[5]"), 0));
+  EXPECT_TRUE(IsBool(page.Call("IsWindowVisible", "[5]"), false));
+  EXPECT_TRUE(IsBool(page.Call("killapp", "[]"), false));
+  EXPECT_TRUE(IsBool(page.Call("killapp", "['a', 'b']"), false));
+  EXPECT_FALSE(page.Call("createclient", "[1]").is_set());
+  EXPECT_FALSE(page.Call("closeserver", "[]").is_set());
+  EXPECT_FALSE(page.Call("runapp", "[1]").is_set());
+  EXPECT_FALSE(page.Call("nosuchfunction").is_set());
+  PumpFor(100ms);
+  EXPECT_EQ(page.Log(), "");
+}
+
+TEST(AppArguments, ClientStatusesComeBackAsNumbers) {
+  Page page;
+  EXPECT_TRUE(IsInt(page.Call("sendipcmsg", "['early']"), fastipc::kClientNotOpen));
+  EXPECT_TRUE(IsInt(page.Call("IsWindowVisible", "['early']"), fastipc::kClientNotOpen));
+  const QString missing = UniqueName("missing");
+  EXPECT_TRUE(
+      IsInt(page.Call("createclient", "['" + missing + "']"), fastipc::kOpenWriteEventFailed));
+  EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + missing + "']"), true));
+  EXPECT_TRUE(IsBool(page.Call("killapp", "['']"), true));
+}
+
+TEST_F(AppIpc, SuccessThenEveryBlockWithItsOwnTextInOrder) {
+  Page page;
+  const QString channel = UniqueName("burst");
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
+  ASSERT_TRUE(page.WaitForLog(1));
+  EXPECT_EQ(page.Log(), "success");
+  EXPECT_TRUE(ServerTable::Get().Contains(channel.toStdString()));
+
+  // The writer outruns the page: all blocks are read before any delivery runs.
+  QStringList expected{"success"};
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(SendTo(channel, "m" + QByteArray::number(i)), 0u);
+    expected << "read:m" + QString::number(i);
+  }
+  ASSERT_EQ(SendTo(channel, QByteArray(3000, 'x')), 0u);
+  expected << "read:" + QString(1024, 'x') << "read:" + QString(1024, 'x')
+           << "read:" + QString(952, 'x');
+  ASSERT_TRUE(page.WaitForLog(expected.size()));
+  EXPECT_EQ(page.Log(), expected.join('|'));
+
+  EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + channel + "']"), true));
+  EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
+  EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + channel + "']"), true));
+  // Nobody reads the channel any more.
+  fastipc::Client late;
+  EXPECT_NE(late.create(channel.toStdWString(), app_ipc::kBlockSize), fastipc::kOk);
+  PumpFor(200ms);
+  EXPECT_EQ(page.LogLength(), expected.size());
+}
+
+TEST_F(AppIpc, CharactersCutBetweenPiecesArriveWhole) {
+  Page page;
+  const QString channel = UniqueName("utf8");
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
+  ASSERT_TRUE(page.WaitForLog(1));
+  // 1023 ASCII bytes, then three-byte characters: the first piece ends inside one.
+  const QString text = QString(1023, 'a') + QString::fromUtf8("中文字符") + "z";
+  ASSERT_EQ(SendTo(channel, text.toUtf8()), 0u);
+  ASSERT_TRUE(page.WaitForLog(3));
+  EXPECT_EQ(page.Eval("log.slice(1).join('')").GetStringValue(),
+            "read:" + text.left(1023) + "read:" + text.mid(1023));
+  page.Call("closeserver", "['" + channel + "']");
+}
+
+TEST_F(AppIpc, FailureRemovesTheCallUnlessTheCallbackAnswers) {
+  Page page;
+  CallbackRegistry& registry = CallbackRegistry::Get();
+  const size_t callbacks = registry.callback_count();
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs("bad/name")), true));
+  ASSERT_TRUE(page.WaitForLog(1));
+  EXPECT_EQ(page.Log(), "failed");
+  EXPECT_EQ(registry.callback_count(), callbacks);
+  EXPECT_FALSE(ServerTable::Get().Contains("bad/name"));
+
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs("", "failedKeep")), true));
+  ASSERT_TRUE(page.WaitForLog(2));
+  EXPECT_EQ(registry.callback_count(), callbacks + 1);
+}
+
+TEST_F(AppIpc, AfterNavigationTheReaderCallsNothingUntilClosed) {
+  const QString channel = UniqueName("nav");
+  {
+    Page page;
+    ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
+    ASSERT_TRUE(page.WaitForLog(1));
+    page.Navigate();
+    ASSERT_EQ(SendTo(channel, "after"), 0u);  // still taken by the reader
+    PumpFor(200ms);
+    EXPECT_EQ(page.Log(), "success");
+  }
+  // The page and its handler are gone; the reader still reads and is closed later.
+  EXPECT_EQ(SendTo(channel, "orphan"), 0u);
+  PumpFor(100ms);
+  Page other;
+  EXPECT_TRUE(IsBool(other.Call("closeserver", "['" + channel + "']"), true));
+  EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
+}
+
+TEST_F(AppIpc, ExitClosesEveryServer) {
+  Page page;
+  const QString first = UniqueName("exit");
+  const QString second = UniqueName("exit");
+  page.Call("createserver", ServerArgs(first));
+  page.Call("createserver", ServerArgs(second));
+  ASSERT_TRUE(page.WaitForLog(2));
+  EXPECT_FALSE(page.Call("exitapp").is_set());
+  EXPECT_FALSE(ServerTable::Get().Contains(first.toStdString()));
+  EXPECT_FALSE(ServerTable::Get().Contains(second.toStdString()));
+  fastipc::Client client;
+  EXPECT_NE(client.create(first.toStdWString(), app_ipc::kBlockSize), fastipc::kOk);
+}
+
+TEST_F(AppIpc, SecondCreateClientReplacesTheFirst) {
+  Page readers;
+  const QString a = UniqueName("client-a");
+  const QString b = UniqueName("client-b");
+  readers.Call("createserver", QStringLiteral("['%1', ok, failed, function(t) { "
+                                              "log.push('a:' + t); }]")
+                                   .arg(a));
+  readers.Call("createserver", QStringLiteral("['%1', ok, failed, function(t) { "
+                                              "log.push('b:' + t); }]")
+                                   .arg(b));
+  ASSERT_TRUE(readers.WaitForLog(2));
+  Page writer;
+  EXPECT_TRUE(IsInt(writer.Call("createclient", "['" + a + "']"), 0));
+  EXPECT_TRUE(IsInt(writer.Call("sendipcmsg", "['one']"), 0));
+  EXPECT_TRUE(IsInt(writer.Call("createclient", "['" + b + "']"), 0));
+  EXPECT_TRUE(IsInt(writer.Call("IsWindowVisible", "['two ü']"), 0));
+  ASSERT_TRUE(readers.WaitForLog(4));
+  EXPECT_EQ(readers.Eval("log.slice(2).join('|')").GetStringValue(), "a:one|b:two ü");
+  readers.Call("exitapp");
+}
+
+// Blocks a reader takes no more: the page's write gives up instead of hanging.
+TEST(AppClient, WriteToAReaderThatStoppedReadingGivesUp) {
+  const QString channel = UniqueName("stuck");
+  fastipc::Server server;  // created, never reading
+  ASSERT_EQ(server.create(channel.toStdWString(), app_ipc::kBlockSize), 0);
+  fastipc::Client client;
+  ASSERT_EQ(client.create(channel.toStdWString(), app_ipc::kBlockSize), 0);
+  EXPECT_EQ(app_ipc::WriteWithin(&client, "fills the block", 300ms), 0u);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(app_ipc::WriteWithin(&client, "waits", 300ms), uint32_t(fastipc::kClientNotOpen));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// A recorder of the events a reader posts.
+class Events : public OmbrixCefExecuteCallbackHandler {
+ public:
+  void ExecuteCallback(const QString& name, int, void*, bool) override { names << name; }
+  QStringList names;
+};
+
+TEST_F(AppIpc, EntryGoesWithItsReaderAndDuplicatesKeepTheFirst) {
+  const QString channel = UniqueName("table");
+  const std::string key = channel.toStdString();
+  auto events = std::make_shared<Events>();
+  auto first = std::make_shared<AppFun>(events, 1, channel);
+  auto second = std::make_shared<AppFun>(events, 2, channel);
+  AppFun::Start(first);
+  ASSERT_TRUE(PumpUntil([&] { return events->names.size() == 1; }));
+  AppFun::Start(second);
+  ASSERT_TRUE(PumpUntil([&] { return events->names.size() == 2; }));
+  EXPECT_EQ(events->names.join(','), "createsuccess,createsuccess");
+
+  // The second reader is not in the table; its end leaves the first's entry.
+  second->Close();
+  EXPECT_TRUE(ServerTable::Get().Contains(key));
+  // A loop ended by anything but closeserver also takes its entry away.
+  std::weak_ptr<AppFun> gone = first;
+  first->Close();
+  first.reset();
+  second.reset();
+  EXPECT_TRUE(PumpUntil([&] { return !ServerTable::Get().Contains(key) && gone.expired(); }));
+}
+
+TEST(AppText, CompleteUtf8LengthStopsBeforeACutCharacter) {
+  const QByteArray han = QString::fromUtf8("中").toUtf8();   // 3 bytes
+  const QByteArray emoji = QString::fromUtf8("😀").toUtf8();  // 4 bytes
+  EXPECT_EQ(app_ipc::CompleteUtf8Length("abc", 3), 3u);
+  EXPECT_EQ(app_ipc::CompleteUtf8Length("", 0), 0u);
+  const QByteArray whole = "ab" + han;
+  EXPECT_EQ(app_ipc::CompleteUtf8Length(whole.constData(), 5), 5u);
+  EXPECT_EQ(app_ipc::CompleteUtf8Length(whole.constData(), 4), 2u);
+  EXPECT_EQ(app_ipc::CompleteUtf8Length(whole.constData(), 3), 2u);
+  EXPECT_EQ(app_ipc::CompleteUtf8Length(emoji.constData(), 3), 0u);
+  EXPECT_EQ(app_ipc::CompleteUtf8Length(emoji.constData(), 4), 4u);
+  // Broken text is passed on as it is.
+  EXPECT_EQ(app_ipc::CompleteUtf8Length("\x80\x80\x80\x80", 4), 4u);
+  EXPECT_EQ(app_ipc::CompleteUtf8Length("a\x80", 2), 2u);
+}
+
+fastipc::MemBlock Block(int32_t type, const char* id, const QByteArray& bytes) {
+  fastipc::MemBlock block;
+  block.type = type;
+  std::memset(block.id, 0, sizeof(block.id));
+  std::strncpy(block.id, id, sizeof(block.id) - 1);
+  block.length = uint32_t(bytes.size());
+  delete[] block.data;
+  block.data = new char[bytes.size() + 1];
+  std::memcpy(block.data, bytes.constData(), size_t(bytes.size()));
+  block.data[bytes.size()] = '\0';
+  return block;
+}
+
+TEST(AppText, PiecesOfInterleavedMessagesKeepTheirOwnCutCharacters) {
+  const QByteArray han = QString::fromUtf8("中").toUtf8();
+  app_ipc::BlockText texts;
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypePiece, "one", "a" + han.left(1))), "a");
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypePiece, "two", "b" + han.left(2))), "b");
+  EXPECT_EQ(texts.pending(), 2u);
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypeLastPiece, "two", han.mid(2) + "c")),
+            QString::fromUtf8("中c"));
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypeLastPiece, "one", han.mid(1))), QString::fromUtf8("中"));
+  EXPECT_EQ(texts.pending(), 0u);
+  // A whole message keeps everything, a zero byte included.
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypeWhole, "", QByteArray("x\0y", 3))).size(), 3);
+}
+
+// Processes started from copies of sleep under unique names.
+class KillTest : public ::testing::Test {
+ protected:
+  pid_t StartCopy(const QString& name) {
+    const QString path = dir_.path() + "/" + name;
+    if (!QFile::exists(path) && !QFile::copy("/bin/sleep", path)) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl(path.toLocal8Bit().constData(), name.toLocal8Bit().constData(), "60", nullptr);
+      _exit(127);
+    }
+    const QString link = QStringLiteral("/proc/%1/exe").arg(pid);
+    if (!PumpUntil([&] { return QFileInfo(link).symLinkTarget() == path; })) return -1;
+    return pid;
+  }
+  // The signal that ended pid, once it has ended.
+  static int EndSignal(pid_t pid, bool wait) {
+    int status = 0;
+    if (waitpid(pid, &status, wait ? 0 : WNOHANG) != pid) return 0;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(KillTest, KillsExactNameOnly) {
+  const QString name = UniqueName("sleep");
+  const pid_t target = StartCopy(name);
+  const pid_t other = StartCopy(name + ".exe");
+  ASSERT_GT(target, 0);
+  ASSERT_GT(other, 0);
+  EXPECT_TRUE(KillProcess(name));
+  EXPECT_EQ(EndSignal(target, true), SIGKILL);
+  EXPECT_EQ(EndSignal(other, false), 0);  // still running
+  EXPECT_TRUE(KillProcess(name + ".exe"));
+  EXPECT_EQ(EndSignal(other, true), SIGKILL);
+  EXPECT_TRUE(KillProcess(name));  // nothing left to kill
+}
+
+TEST_F(KillTest, SparesTheCaller) {
+  if (const char* own = std::getenv("OMBRIX_KILL_OWN_NAME")) {
+    KillProcess(QString::fromLocal8Bit(own));
+    std::_Exit(0);  // still alive
+  }
+  // A copy of this program under a unique name kills by its own name.
+  const QString name = UniqueName("caller");
+  const QString path = dir_.path() + "/" + name;
+  ASSERT_TRUE(QFile::copy(QFileInfo("/proc/self/exe").symLinkTarget(), path));
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("OMBRIX_KILL_OWN_NAME", name.toLocal8Bit().constData(), 1);
+    execl(path.toLocal8Bit().constData(), name.toLocal8Bit().constData(),
+          "--gtest_filter=KillTest.SparesTheCaller", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(AppRun, RunAppStartsTheCommandDetached) {
+  QTemporaryDir dir;
+  Page page;
+  const QString marker = dir.path() + "/ran 1";
+  EXPECT_FALSE(page.Call("runapp", "['touch \"" + marker + "\"']").is_set());
+  EXPECT_TRUE(PumpUntil([&] { return QFile::exists(marker); }));
+  EXPECT_FALSE(page.Call("runapp", "['']").is_set());
+  EXPECT_FALSE(page.Call("runapp", "['/no/such/program']").is_set());
+}
+
+}  // namespace
+}  // namespace ombrix

@@ -1,0 +1,156 @@
+// The app family from a page of the real shell: channels to and from other
+// programs (the ipc tools), killing and starting programs.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include "fixture.h"
+
+namespace e2e {
+namespace {
+
+const std::string kBin = OMBRIX_TEST_BIN_DIR;
+
+std::string Channel(const char* what) {
+  static int counter = 0;
+  return "omx-e2e-" + std::string(what) + "-" + std::to_string(getpid()) + "-" +
+         std::to_string(++counter);
+}
+
+// Sends text with ombrix-ipc-send; returns its exit status.
+int IpcSend(const std::string& channel, const std::string& text) {
+  const std::string out =
+      Run(kBin + "/ombrix-ipc-send " + channel + " '" + text + "' >/dev/null 2>&1; echo $?");
+  return std::stoi(out.empty() ? "-1" : out);
+}
+
+QString ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+class AppPageTest : public ShellTest {
+ protected:
+  void StartPage(const QByteArray& script) {
+    shell_->WriteFile("web/index.html", TestPage(script));
+    shell_->WriteManifest(PageManifest("App"));
+    shell_->Start();
+  }
+};
+
+TEST_F(AppPageTest, ServerGetsSuccessThenEachBlockAndStopsWhenClosed) {
+  const std::string data = Channel("data");
+  const std::string control = Channel("control");
+  const QByteArray script = R"(
+    const r = {success: 0, reads: [], args3: ombrix.app.createserver('DATA', function() {}, function() {})};
+    function ready() { save({ready: true}, 'ready.json'); }
+    ombrix.app.createserver('CONTROL', function() {}, function() { r.failed = 'control'; },
+                            function() { report(r); });
+    r.started = ombrix.app.createserver('DATA', function() { r.success++; ready(); },
+        function() { r.failed = 'data'; report(r); },
+        function(text) {
+          r.reads.push(text);
+          if (r.reads.length < 5) return;
+          r.close1 = ombrix.app.closeserver('DATA');
+          r.close2 = ombrix.app.closeserver('DATA');
+          save({closed: true}, 'closed.json');
+        });
+  )";
+  StartPage(QByteArray(script)
+                .replace("'DATA'", ("'" + data + "'").c_str())
+                .replace("'CONTROL'", ("'" + control + "'").c_str()));
+  ASSERT_FALSE(shell_->WaitForResults(milliseconds(30000), "ready.json").isEmpty());
+
+  const std::string accents = "h\xc3\xa9llo \xe4\xb8\xad\xe6\x96\x87 \xe2\x9c\x93";
+  EXPECT_EQ(IpcSend(data, "hello"), 0);
+  EXPECT_EQ(IpcSend(data, accents), 0);
+  EXPECT_EQ(IpcSend(data, std::string(3000, 'x')), 0);
+  ASSERT_FALSE(shell_->WaitForResults(milliseconds(30000), "closed.json").isEmpty());
+  // The channel has no reader any more.
+  EXPECT_NE(IpcSend(data, "late"), 0);
+  ASSERT_EQ(IpcSend(control, "finish"), 0);
+
+  const QJsonObject r = shell_->WaitForResults();
+  EXPECT_FALSE(r["args3"].toBool(true));
+  EXPECT_TRUE(r["started"].toBool());
+  EXPECT_EQ(r["success"].toInt(), 1);
+  EXPECT_FALSE(r.contains("failed"));
+  const QJsonArray reads = r["reads"].toArray();
+  ASSERT_EQ(reads.size(), 5);
+  EXPECT_EQ(reads[0].toString(), "hello");
+  EXPECT_EQ(reads[1].toString(), QString::fromStdString(accents));
+  EXPECT_EQ(reads[2].toString(), QString(1024, 'x'));
+  EXPECT_EQ(reads[3].toString(), QString(1024, 'x'));
+  EXPECT_EQ(reads[4].toString(), QString(952, 'x'));
+  EXPECT_TRUE(r["close1"].toBool());
+  EXPECT_TRUE(r["close2"].toBool());
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
+TEST_F(AppPageTest, ClientKillAndRunReachOtherPrograms) {
+  QTemporaryDir dir;
+  const std::string channel = Channel("listen");
+  const QString out = dir.path() + "/listen.out";
+  const QString err = dir.path() + "/listen.err";
+  const int listener =
+      std::stoi("0" + e2e::Run(kBin + "/ombrix-ipc-listen " + channel + " --count 1 >" +
+                               out.toStdString() + " 2>" + err.toStdString() + " & echo $!"));
+  ASSERT_GT(listener, 0);
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(err).contains("listening on"); }, milliseconds(10000)));
+
+  // A program to kill, under a name nothing else has.
+  const std::string victim = Channel("victim");
+  const QString victim_path = dir.path() + "/" + QString::fromStdString(victim);
+  ASSERT_TRUE(QFile::copy("/bin/sleep", victim_path));
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(victim_path.toLocal8Bit().constData(), victim.c_str(), "120", nullptr);
+    _exit(127);
+  }
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == victim_path;
+      },
+      milliseconds(10000)));
+
+  const QString ran = dir.path() + "/ran";
+  QByteArray script = R"(
+    const r = {};
+    r.early = ombrix.app.sendipcmsg('too early');
+    r.client = ombrix.app.createclient('CHANNEL');
+    r.sent = ombrix.app.sendipcmsg('from the page ü中');
+    r.killed = ombrix.app.killapp('VICTIM');
+    r.run = typeof ombrix.app.runapp('touch RAN');
+    report(r);
+  )";
+  script.replace("CHANNEL", channel.c_str())
+      .replace("VICTIM", victim.c_str())
+      .replace("RAN", ran.toUtf8());
+  StartPage(script);
+  const QJsonObject r = shell_->WaitForResults();
+  EXPECT_EQ(r["early"].toInt(), 101);
+  EXPECT_EQ(r["client"].toInt(), 0);
+  EXPECT_EQ(r["sent"].toInt(), 0);
+  EXPECT_TRUE(r["killed"].toBool());
+  EXPECT_EQ(r["run"].toString(), "undefined");
+
+  EXPECT_TRUE(WaitFor([&] { return ReadAll(out) == QString::fromUtf8("from the page ü中\n"); },
+                      milliseconds(10000)))
+      << ReadAll(out).toStdString();
+  int status = 0;
+  if (!r["killed"].toBool()) kill(pid, SIGKILL);
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_TRUE(WaitFor([&] { return QFile::exists(ran); }, milliseconds(10000)));
+  EXPECT_EQ(shell_->Wait(), 0);
+  // The listener ends after its one message; if it did not come, end it here.
+  if (!WaitFor([&] { return kill(listener, 0) != 0; }, milliseconds(5000))) kill(listener, SIGTERM);
+}
+
+}  // namespace
+}  // namespace e2e
