@@ -212,76 +212,11 @@ class Page {
   std::shared_ptr<FpjFunHandler> handler_;
 };
 
-// Calls `name` with a callback tagged `tag` (after `value`, if given) and
-// waits for that callback.
-QString RunToCallback(Page& page, const char* name, const char* tag,
-                      const JsValue* value = nullptr) {
+// Calls `name` with a callback tagged `tag` and waits for that callback.
+void RunToCallback(Page& page, const char* name, const char* tag) {
   const int before = page.CallCount();
-  JsArgs arguments;
-  if (value) arguments.push_back(*value);
-  arguments.push_back(page.Callback(tag));
-  const Outcome started = page.Call(name, arguments);
-  EXPECT_EQ(started.Number(), 0) << name;
+  EXPECT_EQ(page.Call(name, {page.Callback(tag)}).Number(), 0) << name;
   EXPECT_TRUE(PumpUntil([&] { return page.CallCount() > before; })) << name;
-  return page.Calls();
-}
-
-TEST(FpjHandler, OneJobAtATimeAndTheBusyCodeForEverything) {
-  SimProcess sim({"--stock", "10", "--ticket-ms", "400"});
-  ASSERT_TRUE(sim.started());
-  Page page(501);
-  EXPECT_EQ(page.Call("getlastcode").Number(), 0);
-  EXPECT_EQ(page.Call("getlastcode").Number(), 0);
-  EXPECT_EQ(page.Call("open", {page.Text(sim.path())}).Number(), 0);
-  EXPECT_EQ(page.Call("getportstatus").Number(), 0);
-
-  const JsValue two = page.Eval("2");
-  EXPECT_EQ(page.Call("sellbill", {two, page.Callback("first")}).Number(), 0);
-  EXPECT_EQ(page.Call("sellbill", {two, page.Callback("second")}).Number(), -200);
-  EXPECT_EQ(page.Call("reset", {page.Callback("reset")}).Number(), -200);
-  EXPECT_EQ(page.Call("reset").Number(), -200);  // busy before the argument check
-  EXPECT_EQ(page.Call("getlastcode").Number(), -200);
-  const Outcome close = page.Call("close");
-  EXPECT_EQ(close.retval.value().kind, JsPlain::kInt);
-  EXPECT_EQ(close.Number(), -200);
-
-  ASSERT_TRUE(PumpUntil([&] { return page.CallCount() == 1; }));
-  EXPECT_EQ(page.Calls(), QString(R"([["first",0,2]])"));
-  // Free again; the refused calls never run.
-  EXPECT_EQ(page.Call("getlastcode").Number(), 0);
-  EXPECT_EQ(RunToCallback(page, "querybillnum", "count"),
-            QString(R"([["first",0,2],["count",8]])"));
-  EXPECT_EQ(sim.Frames(), (std::vector<std::string>{"02 02 01 02 00 02 09", "02 00 01 11 14"}));
-  const Outcome closed = page.Call("close");
-  EXPECT_EQ(closed.retval.value().kind, JsPlain::kBool);
-  EXPECT_EQ(page.Call("getappversion").retval.value().text, QString("1.0"));
-}
-
-TEST(FpjHandler, WrongArgumentsThrowAndLeaveNothingBehind) {
-  SimProcess sim({"--ticket-ms", "0"});
-  ASSERT_TRUE(sim.started());
-  Page page(502);
-  const Outcome reset = page.Call("reset");
-  EXPECT_TRUE(reset.handled);
-  EXPECT_EQ(reset.exception, Utf8("错误的参数，参数列表：callback"));
-  const Outcome sell = page.Call("sellbill", {page.Text("2"), page.Callback("x")});
-  EXPECT_EQ(sell.exception, Utf8("错误的参数，参数列表：发票张数, 回调函数"));
-  const Outcome open = page.Call("open", {page.Eval("3")});
-  EXPECT_EQ(open.exception, Utf8("错误的参数，参数列表：串口端口"));
-  const Outcome unknown = page.Call("selbill", {page.Eval("3")});
-  EXPECT_FALSE(unknown.handled);
-  EXPECT_EQ(unknown.exception, Utf8("未定义的函数"));
-
-  // The same functions work at once; integers are cut before they are sent.
-  EXPECT_EQ(page.Call("open", {page.Text(sim.path())}).Number(), 0);
-  RunToCallback(page, "reset", "reset");
-  const JsValue minus_one = page.Eval("-1");
-  const JsValue hole = page.Eval("300");
-  RunToCallback(page, "setrange", "range", &minus_one);
-  RunToCallback(page, "setholenum", "hole", &hole);
-  EXPECT_EQ(page.Calls(), QString(R"([["reset",0],["range",0],["hole",0]])"));
-  EXPECT_EQ(sim.Frames(), (std::vector<std::string>{"02 01 01 01 00 05", "02 02 01 22 FF FF 25",
-                                                    "02 01 01 20 2C 50"}));
 }
 
 TEST(FpjHandler, PortStatesAcrossOpenAndClose) {

@@ -1,0 +1,197 @@
+// Pages drive the ticket dispenser: the fpj-sim simulator on a real pty, the
+// real shell, and ombrix.fpj called from page script.
+#include <QFile>
+
+#include "fixture.h"
+
+// The simulator runner of the driver tests, with the simulator of this build.
+#define FPJ_SIM_PATH OMBRIX_TEST_BIN_DIR "/fpj-sim"
+#include "../device/sim_process.cpp"
+
+namespace e2e {
+namespace {
+
+class FpjPageTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    ASSERT_TRUE(QFile::exists(FPJ_SIM_PATH)) << "build fpj-sim first";
+  }
+
+  // Starts the simulator with options; the page script sees its device as PORT.
+  void StartSim(const std::vector<std::string>& options) {
+    sim_ = std::make_unique<SimProcess>(options);
+    ASSERT_TRUE(sim_->started());
+  }
+
+  QByteArray WithPort(const QByteArray& script) const {
+    return "const PORT = '" + QByteArray::fromStdString(sim_->path()) + "';\n" + script;
+  }
+
+  QJsonObject RunPage(const QByteArray& script) {
+    shell_->WriteFile("web/index.html", TestPage(WithPort(script)));
+    shell_->WriteManifest(PageManifest("Dispenser"));
+    shell_->Start();
+    return shell_->WaitForResults(milliseconds(60000));
+  }
+
+  std::unique_ptr<SimProcess> sim_;
+};
+
+QJsonArray Pair(int first, const QJsonValue& second) { return QJsonArray{first, second}; }
+
+TEST_F(FpjPageTest, SaleCallsBackAndEverythingElseWaitsForIt) {
+  StartSim({"--stock", "10", "--ticket-ms", "600"});
+  const QJsonObject r = RunPage(R"(
+    const r = {};
+    r.open = ombrix.fpj.open(PORT);
+    r.status = ombrix.fpj.getportstatus();
+    r.appversion = ombrix.fpj.getappversion();
+    r.first = ombrix.fpj.sellbill(2, function(code, sold) {
+      r.sale = [code, sold];
+      r.lastAfter = ombrix.fpj.getlastcode();
+      // Free again inside its own callback.
+      r.again = ombrix.fpj.sellbill(1, function(code, sold) {
+        r.againSale = [code, sold];
+        ombrix.fpj.querybillnum(function(left) {
+          r.left = left;
+          r.closed = ombrix.fpj.close();
+          r.statusAfterClose = ombrix.fpj.getportstatus();
+          report(r);
+        });
+      });
+    });
+    r.second = ombrix.fpj.sellbill(2, function() { r.secondCalled = true; });
+    r.resetBusy = ombrix.fpj.reset(function() { r.resetCalled = true; });
+    r.lastBusy = ombrix.fpj.getlastcode();
+    r.closeBusy = ombrix.fpj.close();
+  )");
+  EXPECT_EQ(r["open"].toInt(), 0);
+  EXPECT_EQ(r["status"].toInt(), 0);
+  EXPECT_EQ(r["appversion"].toString(), "1.0");
+  EXPECT_EQ(r["first"].toInt(), 0);
+  EXPECT_EQ(r["second"].toInt(), -200);
+  EXPECT_EQ(r["resetBusy"].toInt(), -200);
+  EXPECT_EQ(r["lastBusy"].toInt(), -200);
+  EXPECT_EQ(r["closeBusy"].toInt(), -200);
+  EXPECT_EQ(r["sale"].toArray(), Pair(0, 2));
+  EXPECT_EQ(r["lastAfter"].toInt(), 0);
+  EXPECT_EQ(r["again"].toInt(), 0);
+  EXPECT_EQ(r["againSale"].toArray(), Pair(0, 1));
+  EXPECT_EQ(r["left"].toInt(), 7);
+  EXPECT_TRUE(r["closed"].toBool());
+  EXPECT_EQ(r["statusAfterClose"].toInt(), -100);
+  EXPECT_FALSE(r.contains("secondCalled"));
+  EXPECT_FALSE(r.contains("resetCalled"));
+  EXPECT_EQ(sim_->Frames(), (std::vector<std::string>{"02 02 01 02 00 02 09",
+                                                      "02 02 01 02 00 01 08", "02 00 01 11 14"}));
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
+TEST_F(FpjPageTest, WrongArgumentsThrowAndVersionBeforeOpenIsMinus100) {
+  StartSim({"--ticket-ms", "0", "--version", "V2.31"});
+  const QJsonObject r = RunPage(R"(
+    const r = {};
+    function thrown(f) { try { f(); return 'no error'; } catch (e) { return e.message; } }
+    r.sell = thrown(() => ombrix.fpj.sellbill('2', function() {}));
+    r.reset = thrown(() => ombrix.fpj.reset());
+    r.open = thrown(() => ombrix.fpj.open(5));
+    r.hole = thrown(() => ombrix.fpj.setholenum(1.5, function() {}));
+    r.range = thrown(() => ombrix.fpj.setrange(4));
+    r.exit = thrown(() => ombrix.fpj.exitbill('cb'));
+    r.count = thrown(() => ombrix.fpj.setbillnum(null, function() {}));
+    r.last = ombrix.fpj.getlastcode();
+    r.start = ombrix.fpj.queryversion(function(code, text) {
+      r.early = [code, text];
+      r.opened = ombrix.fpj.open(PORT);
+      ombrix.fpj.setrange(-1, function(code) {
+        r.rangeCode = code;
+        ombrix.fpj.setholenum(300, function(code) {
+          r.holeCode = code;
+          ombrix.fpj.queryversion(function(code, text) { r.version = [code, text]; report(r); });
+        });
+      });
+    });
+  )");
+  EXPECT_EQ(r["sell"].toString(), "错误的参数，参数列表：发票张数, 回调函数");
+  EXPECT_EQ(r["reset"].toString(), "错误的参数，参数列表：callback");
+  EXPECT_EQ(r["open"].toString(), "错误的参数，参数列表：串口端口");
+  EXPECT_EQ(r["hole"].toString(), "错误的参数，参数列表：孔数， 回调函数");
+  EXPECT_EQ(r["range"].toString(), "错误的参数，参数列表：补偿距离，以0.25mm为单位, 回调函数");
+  EXPECT_EQ(r["exit"].toString(), "错误的参数，参数列表：回调函数");
+  EXPECT_EQ(r["count"].toString(), "错误的参数，参数列表：发票张数, 回调函数");
+  EXPECT_EQ(r["last"].toInt(), 0);
+  EXPECT_EQ(r["start"].toInt(), 0);
+  EXPECT_EQ(r["early"].toArray(), Pair(-100, ""));
+  EXPECT_EQ(r["opened"].toInt(), 0);
+  EXPECT_EQ(r["rangeCode"].toInt(), 0);
+  EXPECT_EQ(r["holeCode"].toInt(), 0);
+  EXPECT_EQ(r["version"].toArray(), Pair(0, "V2.31"));
+  EXPECT_EQ(sim_->Frames(), (std::vector<std::string>{"02 02 01 22 FF FF 25", "02 01 01 20 2C 50",
+                                                      "02 00 01 15 18"}));
+}
+
+TEST_F(FpjPageTest, NavigatingDuringASaleLeavesThePortToTheNextPage) {
+  StartSim({"--ticket-ms", "1000"});
+  shell_->WriteFile("web/second.html", TestPage(WithPort(R"(
+    const dir = ombrix.app.apppath();
+    let tries = 0;
+    // The first page's sale still holds the port; it is let go when the sale ends.
+    function tryOpen() {
+      ++tries;
+      if (ombrix.fpj.open(PORT) === 0) {
+        ombrix.fpj.querybillnum(function(left) {
+          report({tries: tries, left: left, late: ombrix.file.exist(dir + '/late.json')});
+        });
+        return;
+      }
+      ombrix.fpj.close();
+      if (tries < 200) setTimeout(tryOpen, 100); else report({tries: tries});
+    }
+    tryOpen();
+  )")));
+  shell_->WriteFile("web/index.html", TestPage(WithPort(R"(
+    ombrix.fpj.open(PORT);
+    ombrix.fpj.sellbill(2, function() { save({late: true}, 'late.json'); });
+    location.href = 'second.html';
+  )")));
+  shell_->WriteManifest(PageManifest("Navigate"));
+  shell_->Start();
+  const QJsonObject r = shell_->WaitForResults(milliseconds(60000));
+  EXPECT_EQ(r["left"].toInt(), 98);  // the sale ran to its end
+  EXPECT_FALSE(r["late"].toBool());
+  EXPECT_GT(r["tries"].toInt(), 1);
+  EXPECT_EQ(sim_->Frames(), (std::vector<std::string>{"02 02 01 02 00 02 09", "02 00 01 11 14"}));
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
+// The example page of the simulator's README, as written there.
+QByteArray ReadmeExample() {
+  QFile readme(OMBRIX_TEST_SOURCE_DIR "/tools/fpj-sim/README.md");
+  if (!readme.open(QIODevice::ReadOnly)) return QByteArray();
+  const QByteArray text = readme.readAll();
+  const int start = text.indexOf("<body><script>");
+  const int end = text.indexOf("</script></body>", start);
+  if (start < 0 || end < 0) return QByteArray();
+  QByteArray script = text.mid(start + 14, end - start - 14);
+  return script.replace("\n    ", "\n");
+}
+
+TEST_F(FpjPageTest, ReadmeExampleWorks) {
+  StartSim({"--stock", "50", "--ticket-ms", "300"});
+  QByteArray example = ReadmeExample();
+  ASSERT_FALSE(example.isEmpty());
+  example.replace("/dev/pts/4", QByteArray::fromStdString(sim_->path()));
+  const QJsonObject r = RunPage(example + R"(
+    const watch = setInterval(function() {
+      if (document.body.innerText.indexOf('left in stock') < 0) return;
+      clearInterval(watch);
+      report({text: document.body.innerText, status: ombrix.fpj.getportstatus()});
+    }, 50);
+  )");
+  EXPECT_EQ(r["text"].toString().trimmed(), "sell: code 0, tickets 2\nleft in stock: 48");
+  EXPECT_EQ(r["status"].toInt(), -100);  // closed
+}
+
+}  // namespace
+}  // namespace e2e
