@@ -1,7 +1,5 @@
 #include "api/fpj_fun.h"
 
-#include <jsc/jsc.h>
-
 #include <QDebug>
 #include <cmath>
 #include <cstdint>
@@ -271,7 +269,7 @@ ArgInfo Describe(const JsValue& value) {
     info.kind = ArgInfo::kFunction;
   } else if (value.IsNumber()) {
     info.kind = ArgInfo::kNumber;
-    info.number = jsc_value_to_double(value.raw());  // no page code runs for a number
+    info.number = value.GetDoubleValue();
   }
   return info;
 }

@@ -61,6 +61,10 @@ int JsValue::GetIntValue() const {
   return jsc_value_to_int32(value_);  // ECMAScript ToInt32: truncates and wraps
 }
 
+double JsValue::GetDoubleValue() const {
+  return IsNumber() ? jsc_value_to_double(value_) : std::nan("");
+}
+
 bool JsValue::GetBoolValue() const { return IsBool() && jsc_value_to_boolean(value_); }
 
 JsValue JsValue::GetValue(const char* property) const {

@@ -35,6 +35,7 @@ class JsValue {
   QString GetStringValue() const;
   int GetIntValue() const;
   bool GetBoolValue() const;
+  double GetDoubleValue() const;  // NaN for a value that is not a number
 
   // Object and array access; a missing property reads as undefined. Getters of
   // the page may run; an exception they throw is cleared.

@@ -70,21 +70,6 @@ bool IsWindowState(const char* name) {
 
 }  // namespace
 
-std::uint64_t CurrentPageId() {
-  const CallContext* call = CurrentCall();
-  return call ? call->page_id : 0;
-}
-
-bool SendToBrowser(std::uint64_t page_id, const ProcessMessage& message) {
-  WebKitWebExtension* extension = OmbrixCefRender::Get().extension();
-  WebKitWebPage* page = extension ? webkit_web_extension_get_page(extension, page_id) : nullptr;
-  if (!page) return false;
-  webkit_web_page_send_message_to_view(
-      page, webkit_user_message_new(message.name.toUtf8().constData(), EncodeMessageArgs(message)),
-      nullptr, nullptr, nullptr);
-  return true;
-}
-
 OmbrixCefRender& OmbrixCefRender::Get() {
   static OmbrixCefRender render;
   return render;
@@ -92,6 +77,7 @@ OmbrixCefRender& OmbrixCefRender::Get() {
 
 void OmbrixCefRender::Initialize(WebKitWebExtension* extension) {
   extension_ = extension;
+  SetPageExtension(extension);
   g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), this);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), this);

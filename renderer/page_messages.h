@@ -5,7 +5,12 @@
 
 #include "util/process_message.h"
 
+typedef struct _WebKitWebExtension WebKitWebExtension;
+
 namespace ombrix {
+
+// The extension whose pages receive SendToBrowser's messages (set once at load).
+void SetPageExtension(WebKitWebExtension* extension);
 
 // Sends message from the page with this id to the shell; false when the page
 // is gone.
