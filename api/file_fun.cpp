@@ -1,6 +1,7 @@
 #include "api/file_fun.h"
 
 #include <stdio.h>
+#include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
@@ -83,6 +84,11 @@ bool Copy(const QString& source, const QString& target) {
   return true;
 }
 
+bool Exists(const QString& path) {
+  // access() rather than QFile::exists: this answers a synchronous page call.
+  return !path.isEmpty() && ::access(QFile::encodeName(path).constData(), F_OK) == 0;
+}
+
 bool Delete(const QString& path) { return !path.isEmpty() && QFile::remove(path); }
 
 QByteArray WriteBytes(const QString& text) {
@@ -112,7 +118,7 @@ bool FileFunHandler::Execute(const QString& name, const JsArgs& arguments, JsRet
   if (name == QLatin1String("exist")) {
     if (!path_given) return false;
     const QString path = arguments[0].GetStringValue();
-    retval->Set(JsPlain::Bool(!path.isEmpty() && QFile::exists(path)));
+    retval->Set(JsPlain::Bool(file_ops::Exists(path)));
     return true;
   }
   if (name == QLatin1String("OpenDirAndPosFile")) {

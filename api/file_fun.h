@@ -30,6 +30,8 @@ namespace file_ops {
 // replaced only once the whole copy exists, so a failed copy leaves it as it was.
 bool Copy(const QString& source, const QString& target);
 bool Delete(const QString& path);
+// True for any existing file or folder.
+bool Exists(const QString& path);
 // Writes text as UTF-8 with every line end as CR LF and one more line end at
 // the end; the folder must exist.
 bool Write(const QString& path, const QString& text);
