@@ -17,6 +17,7 @@ WebKitSettings* NewSettings(const ManifestUtil& manifest) {
       "allow-universal-access-from-file-urls", TRUE,                              //
       "allow-file-access-from-file-urls", TRUE,                                   //
       "disable-web-security", TRUE,                                               //
+      "javascript-can-open-windows-automatically", TRUE,                          //
       "enable-media-stream", TRUE,                                                //
       "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER,  //
       "enable-write-console-messages-to-stdout", !manifest.disable_debug_log_,    //
@@ -211,8 +212,15 @@ GtkWidget* OmbrixCefHandler::OnCreate(WebKitWebView* view, WebKitNavigationActio
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   if (handler->exiting_) return nullptr;
   WebKitWebView* popup = handler->NewView(view);
-  handler->NewWindow(popup, false);
+  GtkWindow* window = handler->NewWindow(popup, false);
+  // A pop-up is an ordinary window: it shows its page's title.
+  g_signal_connect(popup, "notify::title", G_CALLBACK(OnPopupTitle), window);
   return GTK_WIDGET(popup);
+}
+
+void OmbrixCefHandler::OnPopupTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
+  const char* title = webkit_web_view_get_title(view);
+  gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
 }
 
 void OmbrixCefHandler::OnReadyToShow(WebKitWebView* view, gpointer self) {

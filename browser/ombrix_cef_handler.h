@@ -63,12 +63,12 @@ class OmbrixCefHandler {
   static gboolean OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent* event,
                                 WebKitHitTestResult* hit, gpointer self);
   static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self);
+  static void OnPopupTitle(WebKitWebView* view, GParamSpec* spec, gpointer window);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnViewClose(WebKitWebView* view, gpointer self);
   static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
-  static gboolean OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event,
-                                     gpointer self);
+  static gboolean OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event, gpointer self);
   static gboolean OnMapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnUnmapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);

@@ -151,6 +151,25 @@ TEST_F(StartTest, ClosingTheMainWindowEndsWithZero) {
   EXPECT_EQ(shell_->Wait(), 0);
 }
 
+TEST_F(StartTest, PopUpsGetTheirOwnWindowAndClosingThemKeepsTheShell) {
+  shell_->WriteFile("web/index.html",
+                    "<html><body><script>window.open('popup.html', '_blank', "
+                    "'width=300,height=200');</script></body></html>");
+  shell_->WriteFile("web/popup.html", "<html><head><title>The popup</title></head></html>");
+  shell_->WriteManifest(PageManifest("Opener", {{"launch_width", 500}, {"launch_height", 400}}));
+  shell_->Start();
+  ASSERT_NE(shell_->WaitForWindow("Opener"), 0u);
+  const unsigned long popup = shell_->WaitForWindow("The popup");
+  ASSERT_NE(popup, 0u);
+  x_->X("xdotool windowactivate --sync " + std::to_string(popup) + " key alt+F4");
+  EXPECT_TRUE(
+      WaitFor([&] { return shell_->FindWindow("The popup", true) == 0; }, milliseconds(10000)));
+  EXPECT_TRUE(shell_->Running());
+  const unsigned long main = shell_->FindWindow("Opener", true);
+  x_->X("xdotool windowactivate --sync " + std::to_string(main) + " key alt+F4");
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
 TEST_F(StartTest, IconAndTitleComeFromTheManifest) {
   shell_->WriteFile("web/index.html", kPage);
   QFile::copy(QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/demo/web/icon.png"),
