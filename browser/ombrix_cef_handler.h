@@ -63,7 +63,7 @@ class OmbrixCefHandler {
   static gboolean OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent* event,
                                 WebKitHitTestResult* hit, gpointer self);
   static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self);
-  static void OnPopupTitle(WebKitWebView* view, GParamSpec* spec, gpointer window);
+  static void OnPopupTitle(WebKitWebView* view, GParamSpec* pspec, gpointer window);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnViewClose(WebKitWebView* view, gpointer self);
   static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self);

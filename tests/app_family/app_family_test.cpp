@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "api/app_fun.h"
+#include "tests/support/script_context.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -33,16 +34,7 @@ QString UniqueName(const char* what) {
   return QStringLiteral("omx-%1-%2-%3").arg(what).arg(getpid()).arg(++counter);
 }
 
-// Runs the main loop (where completions land) until condition holds.
-bool PumpUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
+using test_support::PumpUntil;
 
 // Pumps for a while; for checks that something does not happen.
 void PumpFor(std::chrono::milliseconds duration) {
@@ -69,18 +61,10 @@ class Page {
   }
 
   JsValue Eval(const QString& script) {
-    JSCValue* raw = jsc_context_evaluate(js_, script.toUtf8().constData(), -1);
-    JsValue value(raw);
-    g_object_unref(raw);
-    return value;
+    return test_support::Evaluate(js_, script.toUtf8().constData());
   }
   // The elements of the array that script gives.
-  JsArgs Args(const QString& script) {
-    const JsValue array = Eval(script);
-    JsArgs args;
-    for (int i = 0; i < array.GetArrayLength(); ++i) args.push_back(array.GetArrayValue(i));
-    return args;
-  }
+  JsArgs Args(const QString& script) { return test_support::ArrayElements(Eval(script)); }
   JsReturn Call(const QString& name, const QString& args_script = "[]") {
     CallScope scope(CallContext{token_, 0, js_});
     JsReturn retval;

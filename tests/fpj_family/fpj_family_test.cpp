@@ -13,6 +13,7 @@
 
 #include "api/fpj_fun.h"
 #include "sim_process.h"
+#include "tests/support/script_context.h"
 
 namespace ombrix {
 namespace {
@@ -151,17 +152,7 @@ TEST(FpjPendingCalls, ContextReleaseDropsOnlyThatContextsCalls) {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs the main loop (where results are delivered) until condition holds.
-bool PumpUntil(const std::function<bool()>& condition, int limit_ms = 30000) {
-  const auto end = Clock::now() + std::chrono::milliseconds(limit_ms);
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  return true;
-}
+using test_support::PumpUntil;
 
 struct Outcome {
   bool handled = false;
@@ -182,12 +173,7 @@ class Page {
     g_object_unref(js_);
   }
 
-  JsValue Eval(const char* script) {
-    JSCValue* raw = jsc_context_evaluate(js_, script, -1);
-    JsValue value(raw);
-    g_object_unref(raw);
-    return value;
-  }
+  JsValue Eval(const char* script) { return test_support::Evaluate(js_, script); }
   // A callback that records [tag, its arguments...] in `calls`.
   JsValue Callback(const char* tag) {
     const QByteArray script = QByteArray("(function(){calls.push(['") + tag +

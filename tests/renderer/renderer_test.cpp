@@ -12,6 +12,7 @@
 #include "api/ombrix_fun.h"
 #include "renderer/callback_registry.h"
 #include "renderer/object_tree.h"
+#include "tests/support/script_context.h"
 
 namespace ombrix {
 namespace {
@@ -24,28 +25,9 @@ class PageContext : public ::testing::Test {
     g_object_unref(context_);
   }
 
-  JsValue Eval(const char* script) {
-    JSCValue* value = jsc_context_evaluate(context_, script, -1);
-    JsValue wrapped(value);
-    g_object_unref(value);
-    return wrapped;
-  }
-
+  JsValue Eval(const char* script) { return test_support::Evaluate(context_, script); }
   JsArgs EvalArgs(const char* array_script) {
-    const JsValue array = Eval(array_script);
-    JsArgs args;
-    for (int i = 0; i < array.GetArrayLength(); ++i) args.push_back(array.GetArrayValue(i));
-    return args;
-  }
-
-  // Runs the default main loop until condition holds (at most 5 s).
-  static bool Pump(const std::function<bool()>& condition) {
-    for (int i = 0; i < 5000 && !condition(); ++i) {
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return condition();
+    return test_support::ArrayElements(Eval(array_script));
   }
 
   JSCContext* context_ = nullptr;
@@ -102,8 +84,8 @@ TEST_F(PageContext, GuiCallsBecomeWindowMessages) {
 }
 
 TEST_F(PageContext, HostileGettersAndOddStringsAreSafe) {
-  const JsArgs args = EvalArgs(
-      "[new Proxy({}, {get() { throw new Error('trap'); }}), 'a\\u0000b\\uD83D\\uDE00']");
+  const JsArgs args =
+      EvalArgs("[new Proxy({}, {get() { throw new Error('trap'); }}), 'a\\u0000b\\uD83D\\uDE00']");
   EXPECT_EQ(args[0].GetValue("left").GetIntValue(), 0);
   EXPECT_EQ(jsc_context_get_exception(context_), nullptr);  // the getter's error is cleared
   EXPECT_EQ(args[1].GetStringValue(), QString::fromUtf8("a\0b😀", 7));
@@ -122,7 +104,7 @@ TEST_F(PageContext, IdentifiersFollowOneAnotherAcrossFamilies) {
   ASSERT_TRUE(files->Execute("write", args, &second, &exception));
   EXPECT_EQ(int(first.value().number) + 1, next);
   EXPECT_EQ(next + 1, int(second.value().number));
-  Pump([] { return CallbackRegistry::Get().callback_count() == 0; });
+  test_support::PumpUntil([] { return CallbackRegistry::Get().callback_count() == 0; });
 }
 
 TEST_F(PageContext, ReleasingOneContextKeepsTheOthers) {
@@ -179,7 +161,7 @@ TEST_F(PageContext, CompletionsRunOnTheLoopThread) {
   auto recorder = std::make_shared<Recorder>();
   auto worker = std::make_shared<CallbackWorker>(recorder, 42);
   std::thread([worker] { PostCompletion(worker, "write", nullptr, true); }).join();
-  ASSERT_TRUE(Pump([&] { return !recorder->seen.isEmpty(); }));
+  ASSERT_TRUE(test_support::PumpUntil([&] { return !recorder->seen.isEmpty(); }));
   EXPECT_EQ(recorder->seen, "write42t");
   EXPECT_EQ(recorder->thread, std::this_thread::get_id());
 }
