@@ -18,19 +18,31 @@ void ClearException(JSCValue* value) {
 
 JsValue::JsValue(JSCValue* value) : value_(value ? JSC_VALUE(g_object_ref(value)) : nullptr) {}
 
+JsValue JsValue::Borrow(JSCValue* value) {
+  JsValue borrowed;
+  borrowed.value_ = value;
+  borrowed.owned_ = false;
+  return borrowed;
+}
+
 JsValue::JsValue(const JsValue& other)
     : value_(other.value_ ? JSC_VALUE(g_object_ref(other.value_)) : nullptr) {}
 
+JsValue::JsValue(JsValue&& other) noexcept : value_(other.value_), owned_(other.owned_) {
+  other.value_ = nullptr;
+}
+
 JsValue& JsValue::operator=(const JsValue& other) {
   if (this == &other) return *this;
-  JSCValue* old = value_;
+  JSCValue* old = owned_ ? value_ : nullptr;
   value_ = other.value_ ? JSC_VALUE(g_object_ref(other.value_)) : nullptr;
+  owned_ = true;
   if (old) g_object_unref(old);
   return *this;
 }
 
 JsValue::~JsValue() {
-  if (value_) g_object_unref(value_);
+  if (value_ && owned_) g_object_unref(value_);
 }
 
 bool JsValue::IsUndefined() const { return !value_ || jsc_value_is_undefined(value_); }

@@ -16,7 +16,11 @@ class JsValue {
  public:
   JsValue() = default;
   explicit JsValue(JSCValue* value);  // takes a new reference
+  // A value that the engine keeps alive for the length of a call; copies of it
+  // take their own reference.
+  static JsValue Borrow(JSCValue* value);
   JsValue(const JsValue& other);
+  JsValue(JsValue&& other) noexcept;
   JsValue& operator=(const JsValue& other);
   ~JsValue();
 
@@ -47,6 +51,7 @@ class JsValue {
 
  private:
   JSCValue* value_ = nullptr;
+  bool owned_ = true;
 };
 
 using JsArgs = std::vector<JsValue>;

@@ -31,7 +31,8 @@ JSCValue* Invoke(GPtrArray* args, gpointer data) {
   JSCContext* context = jsc_context_get_current();
   JsArgs arguments;
   arguments.reserve(args->len);
-  for (guint i = 0; i < args->len; ++i) arguments.emplace_back(JSC_VALUE(args->pdata[i]));
+  for (guint i = 0; i < args->len; ++i)
+    arguments.push_back(JsValue::Borrow(JSC_VALUE(args->pdata[i])));
 
   const std::shared_ptr<FunHandler> handler = binding->handler;  // alive for the call
   CallScope scope(CallContext{binding->token, binding->page_id, context});
