@@ -24,19 +24,23 @@ WebKitSettings* NewSettings(const ManifestUtil& manifest) {
       nullptr);
 }
 
-void AddAction(WebKitContextMenu* menu, const char* name, const char* label, GCallback callback,
-               gpointer data) {
-  GSimpleAction* action = g_simple_action_new(name, nullptr);
-  g_signal_connect(action, "activate", callback, data);
-  webkit_context_menu_append(
-      menu, webkit_context_menu_item_new_from_gaction(G_ACTION(action), label, nullptr));
-  g_object_unref(action);
-}
-
 struct MenuTarget {
   OmbrixCefHandler* handler;
   WebKitWebView* view;
 };
+
+// Each menu action owns its target: the engine keeps the actions until a
+// command is chosen, but not the menu object they were added to.
+void AddAction(WebKitContextMenu* menu, const char* name, const char* label, GCallback callback,
+               const MenuTarget& target) {
+  GSimpleAction* action = g_simple_action_new(name, nullptr);
+  g_signal_connect_data(
+      action, "activate", callback, new MenuTarget(target),
+      [](gpointer data, GClosure*) { delete static_cast<MenuTarget*>(data); }, GConnectFlags(0));
+  webkit_context_menu_append(
+      menu, webkit_context_menu_item_new_from_gaction(G_ACTION(action), label, nullptr));
+  g_object_unref(action);
+}
 
 void OnReloadActivated(GSimpleAction*, GVariant*, gpointer data) {
   auto* target = static_cast<MenuTarget*>(data);
@@ -61,6 +65,7 @@ OmbrixCefHandler::~OmbrixCefHandler() {
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);
     g_signal_handlers_disconnect_by_data(browser.window, this);
+    gtk_widget_destroy(GTK_WIDGET(browser.window));
   }
 }
 
@@ -191,10 +196,7 @@ gboolean OmbrixCefHandler::OnContextMenu(WebKitWebView* view, WebKitContextMenu*
   webkit_context_menu_remove_all(menu);
   if (handler->manifest_.disable_debug_tool_) return TRUE;  // no menu at all
 
-  // The menu's actions outlive this call; their target is freed with the menu.
-  auto* target = new MenuTarget{handler, view};
-  g_object_set_data_full(G_OBJECT(menu), "ombrix-target", target,
-                         [](gpointer data) { delete static_cast<MenuTarget*>(data); });
+  const MenuTarget target{handler, view};
   AddAction(menu, "reload", "重载页面", G_CALLBACK(OnReloadActivated), target);
   webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
   AddAction(menu, "exit", "退出应用", G_CALLBACK(OnExitActivated), target);
@@ -350,10 +352,10 @@ void OmbrixCefHandler::ExitApp() {
     g_signal_handlers_disconnect_by_data(browser.view, this);
     g_signal_handlers_disconnect_by_data(browser.window, this);
   }
-  std::vector<Browser> browsers;
-  browsers.swap(browsers_);
+  // The windows disappear now and are destroyed once the main loop has ended:
+  // ExitApp often runs inside a signal of the very view it would destroy.
+  for (const Browser& browser : browsers_) gtk_widget_hide(GTK_WIDGET(browser.window));
   main_browser_ = nullptr;
   main_window_ = nullptr;
-  for (const Browser& browser : browsers) gtk_widget_destroy(GTK_WIDGET(browser.window));
   gtk_main_quit();
 }

@@ -2,6 +2,7 @@
 // and how the shell ends.
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "fixture.h"
 
@@ -168,6 +169,41 @@ TEST_F(StartTest, PopUpsGetTheirOwnWindowAndClosingThemKeepsTheShell) {
   const unsigned long main = shell_->FindWindow("Opener", true);
   x_->X("xdotool windowactivate --sync " + std::to_string(main) + " key alt+F4");
   EXPECT_EQ(shell_->Wait(), 0);
+}
+
+// Right-clicks the page and tells whether a menu window opened.
+bool OpenContextMenu(const XServer& x, unsigned long window) {
+  const std::string id = std::to_string(window);
+  x.X("xdotool windowactivate --sync " + id + " mousemove --window " + id + " 200 200 click 3");
+  return WaitFor(
+      [&] {
+        const std::string shown = x.X("xdotool search --onlyvisible --class ombrix");
+        return std::count(shown.begin(), shown.end(), '\n') >= 2;
+      },
+      milliseconds(3000));
+}
+
+TEST_F(StartTest, ContextMenuExitEndsTheShell) {
+  shell_->WriteFile("web/index.html", kPage);
+  shell_->WriteManifest(PageManifest("Menu", {{"launch_width", 500}, {"launch_height", 400}}));
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("Menu");
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(OpenContextMenu(*x_, window));
+  x_->X("xdotool key Down Down Return");  // the second item, "退出应用"
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
+TEST_F(StartTest, NoContextMenuWithoutDebugTools) {
+  shell_->WriteFile("web/index.html", kPage);
+  QJsonObject manifest = PageManifest("No menu", {{"launch_width", 500}, {"launch_height", 400}});
+  manifest["disable_debug_tool"] = true;
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const unsigned long window = shell_->WaitForWindow("No menu");
+  ASSERT_NE(window, 0u);
+  EXPECT_FALSE(OpenContextMenu(*x_, window));
+  EXPECT_TRUE(shell_->Running());
 }
 
 TEST_F(StartTest, IconAndTitleComeFromTheManifest) {
