@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QProcess>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <thread>
@@ -98,20 +99,64 @@ std::uint32_t WriteWithin(fastipc::Client* client, const QByteArray& bytes,
   return status;
 }
 
-AppFun::AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel)
+AppFun::AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel,
+               ContextToken context)
     : CallbackWorker(std::move(handler), uuid),
       channel_(std::move(channel)),
-      key_(channel_.toUtf8().toStdString()) {}
+      key_(channel_.toUtf8().toStdString()),
+      context_(context) {}
 
 AppFun::~AppFun() { server_.close(); }
 
+void AppFun::Close() {
+  {
+    std::lock_guard<std::mutex> lock(start_mutex_);
+    closed_ = true;
+  }
+  server_.close();
+}
+
 namespace {
 std::atomic<int> g_running_readers{0};
+
+// Every reader whose thread has not ended, for closing a context's readers.
+std::mutex g_live_mutex;
+std::vector<std::weak_ptr<AppFun>> g_live_readers;
+
+void Track(const std::shared_ptr<AppFun>& reader) {
+  std::lock_guard<std::mutex> lock(g_live_mutex);
+  g_live_readers.erase(std::remove_if(g_live_readers.begin(), g_live_readers.end(),
+                                      [](const std::weak_ptr<AppFun>& r) { return r.expired(); }),
+                       g_live_readers.end());
+  g_live_readers.push_back(reader);
+}
+
+std::vector<std::shared_ptr<AppFun>> LiveReadersOf(ContextToken context) {
+  std::lock_guard<std::mutex> lock(g_live_mutex);
+  std::vector<std::shared_ptr<AppFun>> found;
+  for (const std::weak_ptr<AppFun>& weak : g_live_readers) {
+    std::shared_ptr<AppFun> reader = weak.lock();
+    if (reader && reader->context() == context) found.push_back(std::move(reader));
+  }
+  return found;
+}
 }  // namespace
+
+std::uint32_t BlocksFor(std::size_t size) {
+  return std::uint32_t(std::max<std::size_t>(1, (size + kBlockSize - 1) / kBlockSize));
+}
+
+void CloseServersOf(ContextToken context) {
+  for (const std::shared_ptr<AppFun>& reader : LiveReadersOf(context)) {
+    ServerTable::Get().RemoveIfOwn(reader->key(), reader.get());
+    reader->Close();
+  }
+}
 
 int RunningReaders() { return g_running_readers; }
 
 void AppFun::Start(const std::shared_ptr<AppFun>& worker) {
+  Track(worker);
   ++g_running_readers;
   std::thread([reader = worker]() mutable {
     reader->Read();
@@ -122,18 +167,29 @@ void AppFun::Start(const std::shared_ptr<AppFun>& worker) {
 
 void AppFun::Read() {
   const std::shared_ptr<AppFun> self = shared_from_this();
-  const int status = server_.create(channel_.toStdWString(), kBlockSize);
-  if (status != fastipc::kOk) {
-    qDebug() << "createserver" << channel_ << "failed with status" << status;
-    PostCompletion(self, QStringLiteral("createfailed"), nullptr, true);
-    return;
+  {
+    // A close that came first (closeserver right after createserver) wins.
+    std::lock_guard<std::mutex> lock(start_mutex_);
+    if (closed_) {
+      ServerTable::Get().RemoveIfOwn(key_, this);
+      PostCompletion(self, QStringLiteral("closed"), nullptr, false);
+      return;
+    }
+    const int status = server_.create(channel_.toStdWString(), kBlockSize);
+    if (status != fastipc::kOk) {
+      qDebug() << "createserver" << channel_ << "failed with status" << status;
+      ServerTable::Get().RemoveIfOwn(key_, this);
+      PostCompletion(self, QStringLiteral("createfailed"), nullptr, true);
+      return;
+    }
+    server_.setListener(this);
   }
-  server_.setListener(this);
-  ServerTable::Get().Insert(key_, self);
   PostCompletion(self, QStringLiteral("createsuccess"), nullptr, false);
   server_.startRead();
   ServerTable::Get().RemoveIfOwn(key_, this);
   qDebug() << "start read end" << channel_;
+  // The page's registration goes with the reader.
+  PostCompletion(self, QStringLiteral("closed"), nullptr, false);
 }
 
 void AppFun::onRead(fastipc::MemBlock* block) {
@@ -198,7 +254,14 @@ void CloseAllServers() {
 
 }  // namespace app_ipc
 
-AppFunHandler::AppFunHandler(std::uint64_t page_id) : page_id_(page_id) {}
+AppFunHandler::AppFunHandler(std::uint64_t page_id) : page_id_(page_id) {
+  // A page that goes away takes its channel readers with it (once per process).
+  static const bool listening = [] {
+    CallbackRegistry::Get().AddReleaseListener(app_ipc::CloseServersOf);
+    return true;
+  }();
+  (void)listening;
+}
 
 AppFunHandler::~AppFunHandler() {
   client_.close();
@@ -264,11 +327,14 @@ bool AppFunHandler::CreateServer(const JsArgs& arguments, JsReturn* retval) {
     return true;
   }
   const int uuid = NextCallbackId();
-  auto worker =
-      std::make_shared<app_ipc::AppFun>(shared_from_this(), uuid, arguments[0].GetStringValue());
+  const CallContext* call = CurrentCall();
+  auto worker = std::make_shared<app_ipc::AppFun>(
+      shared_from_this(), uuid, arguments[0].GetStringValue(), call ? call->token : 0);
   CallbackRegistry& registry = CallbackRegistry::Get();
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, worker);
+  // In the table from now on, so that a closeserver in the same script finds it.
+  app_ipc::ServerTable::Get().Insert(worker->key(), worker);
   app_ipc::AppFun::Start(worker);
   retval->Set(JsPlain::Bool(true));
   return true;
@@ -281,7 +347,9 @@ bool AppFunHandler::WriteMessage(const JsArgs& arguments, const JsPlain& otherwi
     return true;
   }
   const QByteArray bytes = arguments[0].GetStringValue().toUtf8();
-  const std::uint32_t status = app_ipc::WriteWithin(&client_, bytes, app_ipc::kWriteLimit);
+  // The limit is for a reader that takes no block: it grows with the blocks.
+  const std::uint32_t status = app_ipc::WriteWithin(
+      &client_, bytes, app_ipc::kWriteLimit * app_ipc::BlocksFor(size_t(bytes.size())));
   retval->Set(JsPlain::Int(int(status)));
   return true;
 }
@@ -324,6 +392,9 @@ void AppFunHandler::ExecuteCallback(const QString& name, int uuid, void* data, b
     registry.Call(uuid, kOnRead, {JsPlain::String(text)});
   } else if (name == QLatin1String("createsuccess")) {
     registry.Call(uuid, kOnSuccess, {});
+  } else if (name == QLatin1String("closed")) {
+    registry.RemoveCallback(uuid);
+    registry.RemoveJSObject(uuid);
   } else if (name == QLatin1String("createfailed")) {
     // A failure callback that answers true or false keeps its registration.
     if (registry.Call(uuid, kOnFailure, {}).returned_bool) return;

@@ -79,14 +79,16 @@ class AppFun : public CallbackWorker,
                public fastipc::ReadListener,
                public std::enable_shared_from_this<AppFun> {
  public:
-  AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel);
+  AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel,
+         ContextToken context = 0);
   ~AppFun() override;
 
   // Starts the reading thread, which is handed the worker itself.
   static void Start(const std::shared_ptr<AppFun>& worker);
   const std::string& key() const { return key_; }
-  // Ends the read loop; any thread.
-  void Close() { server_.close(); }
+  // Ends the read loop, or keeps it from starting; any thread.
+  void Close();
+  ContextToken context() const { return context_; }
 
   void onRead(fastipc::MemBlock* block) override;
 
@@ -95,6 +97,9 @@ class AppFun : public CallbackWorker,
 
   QString channel_;
   std::string key_;  // the channel name as UTF-8
+  ContextToken context_;
+  std::mutex start_mutex_;  // orders a Close against the server's creation
+  bool closed_ = false;
   BlockText texts_;  // reader thread only
   fastipc::Server server_;
 };
@@ -123,6 +128,12 @@ int RunningReaders();
 // Closes the reader of name, if any; waits until its loop has ended.
 void CloseServer(const std::string& name);
 void CloseAllServers();
+// Closes every reader that the page context `context` started, in the table or
+// not, so that a reloaded page does not share its channel with an orphan.
+void CloseServersOf(ContextToken context);
+
+// Blocks of the channel's size that a message of `size` bytes takes.
+std::uint32_t BlocksFor(std::size_t size);
 
 }  // namespace app_ipc
 }  // namespace ombrix

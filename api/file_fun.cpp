@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <thread>
 
 #include "util/shell.h"
@@ -72,8 +73,11 @@ bool Copy(const QString& source, const QString& target) {
   if (!source_info.isFile() || !source_info.isReadable()) return false;
   if (source_info.absoluteFilePath() == target_info.absoluteFilePath()) return true;
   // Copy beside the target, then put it in place in one step.
+  // A name of its own, so that two copies onto one target do not collide.
+  static std::atomic<unsigned> copies{0};
   const QString partial = target_info.absolutePath() + QStringLiteral("/.") +
-                          target_info.fileName() + QStringLiteral(".ombrix-copy");
+                          target_info.fileName() +
+                          QStringLiteral(".%1-%2.ombrix-copy").arg(getpid()).arg(++copies);
   QFile::remove(partial);
   if (!QFile::copy(source, partial)) return false;
   if (::rename(QFile::encodeName(partial).constData(),

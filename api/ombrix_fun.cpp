@@ -1,5 +1,6 @@
 #include "api/ombrix_fun.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "renderer/page_messages.h"
@@ -13,7 +14,9 @@ JsValue Arg(const JsArgs& arguments, size_t index) {
 
 QStringList CaptionRegions(const JsValue& list) {
   QStringList regions;
-  const int count = list.GetArrayLength();
+  // A page's array may claim any length; more regions than this make no caption.
+  constexpr int kMostRegions = 1024;
+  const int count = std::min(list.GetArrayLength(), kMostRegions);
   for (int i = 0; i < count; ++i) {
     const JsValue rect = list.GetArrayValue(i);
     regions << CaptionRegionText(

@@ -85,7 +85,9 @@ void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self
 void OmbrixCefApp::OnContextInitialized() {
   qDebug() << manifest_.application_title_;
   context_ = CreateContext();
-  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
+  // No back/forward page cache: a page that is left is really gone, together with
+  // its pending callbacks, channels and dispenser jobs.
+  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
   SetUpExtension(context_);
   webkit_web_context_register_uri_scheme(context_, "chrome", OnChromeScheme, this, nullptr);
   if (!handler_) handler_ = std::make_unique<OmbrixCefHandler>(context_, manifest_);

@@ -109,6 +109,7 @@ void OmbrixCefHandler::ConnectViewSignals(WebKitWebView* view) {
   g_signal_connect(view, "ready-to-show", G_CALLBACK(OnReadyToShow), this);
   g_signal_connect(view, "close", G_CALLBACK(OnViewClose), this);
   g_signal_connect(view, "user-message-received", G_CALLBACK(OnUserMessage), this);
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
   g_signal_connect(webkit_web_view_get_inspector(view), "attach", G_CALLBACK(OnInspectorAttach),
                    this);
 }
@@ -309,6 +310,23 @@ gboolean OmbrixCefHandler::OnMapEvent(GtkWidget*, GdkEvent*, gpointer self) {
 gboolean OmbrixCefHandler::OnUnmapEvent(GtkWidget*, GdkEvent*, gpointer self) {
   static_cast<OmbrixCefHandler*>(self)->NotifyWindowState("windowstate.hide");
   return FALSE;
+}
+
+void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
+                                              WebKitWebProcessTerminationReason reason,
+                                              gpointer self) {
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  qDebug() << "web process ended" << int(reason);
+  if (handler->exiting_ || reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+  // A kiosk must not stay blank: the page starts again, at most a few times a minute.
+  const qint64 now = g_get_monotonic_time() / 1000;
+  auto& restarts = handler->restarts_;
+  restarts.erase(std::remove_if(restarts.begin(), restarts.end(),
+                                [now](qint64 at) { return now - at > 60000; }),
+                 restarts.end());
+  if (restarts.size() >= 3) return;
+  restarts.push_back(now);
+  webkit_web_view_reload(view);
 }
 
 gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {

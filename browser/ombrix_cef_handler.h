@@ -71,6 +71,8 @@ class OmbrixCefHandler {
   static gboolean OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event, gpointer self);
   static gboolean OnMapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnUnmapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
+  static void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
+                                     gpointer self);
   static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);
 
   WebKitWebContext* context_;
@@ -80,4 +82,5 @@ class OmbrixCefHandler {
   std::vector<Browser> browsers_;
   bool shown_once_ = false;
   bool exiting_ = false;
+  std::vector<qint64> restarts_;  // when crashed pages were started again (ms)
 };

@@ -45,6 +45,15 @@ void OnQuitItem(GtkMenuItem*, gpointer data) {
   handler->ExitApp();
 }
 
+void DestroyLater(GtkWidget* menu, gpointer) {
+  g_idle_add(
+      [](gpointer widget) {
+        gtk_widget_destroy(GTK_WIDGET(widget));
+        return G_SOURCE_REMOVE;
+      },
+      menu);
+}
+
 void OnPopupMenu(GtkStatusIcon*, guint, guint, gpointer data) {
   auto* handler = static_cast<OmbrixCefHandler*>(data);
   GtkWidget* menu = gtk_menu_new();
@@ -56,7 +65,9 @@ void OnPopupMenu(GtkStatusIcon*, guint, guint, gpointer data) {
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), open);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), quit);
   gtk_widget_show_all(menu);
-  g_signal_connect(menu, "deactivate", G_CALLBACK(gtk_widget_destroy), nullptr);
+  // GTK deactivates a menu before it activates the chosen item: the menu may
+  // only go once that has run.
+  g_signal_connect(menu, "deactivate", G_CALLBACK(DestroyLater), nullptr);
   gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
 }
 

@@ -205,23 +205,30 @@ TEST_F(AppIpc, FailureRemovesTheCallUnlessTheCallbackAnswers) {
   EXPECT_EQ(registry.callback_count(), callbacks + 1);
 }
 
-TEST_F(AppIpc, AfterNavigationTheReaderCallsNothingUntilClosed) {
+TEST_F(AppIpc, NavigationClosesThePagesReaders) {
   const QString channel = UniqueName("nav");
-  {
-    Page page;
-    ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
-    ASSERT_TRUE(page.WaitForLog(1));
-    page.Navigate();
-    ASSERT_EQ(SendTo(channel, "after"), 0u);  // still taken by the reader
-    PumpFor(200ms);
-    EXPECT_EQ(page.Log(), "success");
-  }
-  // The page and its handler are gone; the reader still reads and is closed later.
-  EXPECT_EQ(SendTo(channel, "orphan"), 0u);
-  PumpFor(100ms);
+  Page page;
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
+  ASSERT_TRUE(page.WaitForLog(1));
+  // A reloaded page must not share its channel with an orphan of the old one.
+  page.Navigate();
+  EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
+  EXPECT_TRUE(PumpUntil([] { return app_ipc::RunningReaders() == 0; }));
+  EXPECT_EQ(SendTo(channel, "after"), 201u);  // nobody serves the channel any more
+  EXPECT_EQ(page.Log(), "success");
   Page other;
   EXPECT_TRUE(IsBool(other.Call("closeserver", "['" + channel + "']"), true));
+}
+
+TEST_F(AppIpc, CloseRightAfterCreateStopsTheReader) {
+  const QString channel = UniqueName("quick");
+  Page page;
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
+  EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + channel + "']"), true));
+  EXPECT_TRUE(PumpUntil([] { return app_ipc::RunningReaders() == 0; }));
   EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
+  // Its registration went with it.
+  EXPECT_TRUE(PumpUntil([] { return CallbackRegistry::Get().callback_count() == 0; }));
 }
 
 TEST_F(AppIpc, ExitClosesEveryServer) {
@@ -285,6 +292,8 @@ TEST_F(AppIpc, EntryGoesWithItsReaderAndDuplicatesKeepTheFirst) {
   auto events = std::make_shared<Events>();
   auto first = std::make_shared<AppFun>(events, 1, channel);
   auto second = std::make_shared<AppFun>(events, 2, channel);
+  ASSERT_TRUE(ServerTable::Get().Insert(key, first));
+  EXPECT_FALSE(ServerTable::Get().Insert(key, second));  // the table keeps the first
   AppFun::Start(first);
   ASSERT_TRUE(PumpUntil([&] { return events->names.size() == 1; }));
   AppFun::Start(second);

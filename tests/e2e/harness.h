@@ -66,6 +66,7 @@ class Shell {
   // Waits for the shell to end; returns the exit status, or -1000 on time-out.
   int Wait(milliseconds limit = milliseconds(30000));
   bool Running();
+  pid_t pid() const { return pid_; }
   void Kill();
   std::string Output() const;  // standard output and error so far
 

@@ -206,6 +206,25 @@ TEST_F(StartTest, NoContextMenuWithoutDebugTools) {
   EXPECT_TRUE(shell_->Running());
 }
 
+TEST_F(StartTest, PageStartsAgainWhenItsWebProcessDies) {
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    const dir = ombrix.app.apppath();
+    save({}, ombrix.file.exist(dir + '/first.json') ? 'again.json' : 'first.json');
+  )"));
+  shell_->WriteManifest(PageManifest("Crash"));
+  shell_->Start();
+  ASSERT_TRUE(
+      WaitFor([&] { return QFile::exists(shell_->dir() + "/first.json"); }, milliseconds(30000)));
+  // Kill this shell's web process, as a crash would end it.
+  const std::string children =
+      e2e::Run("pgrep -P " + std::to_string(shell_->pid()) + " WebKitWebProces");
+  ASSERT_FALSE(children.empty());
+  e2e::Run("kill -9 " + children.substr(0, children.find('\n')));
+  EXPECT_TRUE(
+      WaitFor([&] { return QFile::exists(shell_->dir() + "/again.json"); }, milliseconds(30000)));
+  EXPECT_TRUE(shell_->Running());
+}
+
 TEST_F(StartTest, IconAndTitleComeFromTheManifest) {
   shell_->WriteFile("web/index.html", kPage);
   QFile::copy(QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/demo/web/icon.png"),
