@@ -1,7 +1,6 @@
 #include "renderer/callback_registry.h"
 
 #include <glib.h>
-#include <jsc/jsc.h>
 
 #include <atomic>
 
@@ -46,40 +45,6 @@ void PostCompletion(std::shared_ptr<CallbackWorker> worker, const QString& name,
   });
 }
 
-JSCValue* ToJsc(JSCContext* context, const JsPlain& value) {
-  switch (value.kind) {
-    case JsPlain::kNull:
-      return jsc_value_new_null(context);
-    case JsPlain::kBool:
-      return jsc_value_new_boolean(context, value.bool_value);
-    case JsPlain::kInt:
-    case JsPlain::kUInt:
-    case JsPlain::kDouble:
-      return jsc_value_new_number(context, value.number);
-    case JsPlain::kString: {
-      const QByteArray utf8 = value.text.toUtf8();
-      GBytes* bytes = g_bytes_new(utf8.constData(), utf8.size());
-      JSCValue* text = jsc_value_new_string_from_bytes(context, bytes);
-      g_bytes_unref(bytes);
-      return text;
-    }
-    case JsPlain::kUndefined:
-    default:
-      return jsc_value_new_undefined(context);
-  }
-}
-
-JSCValue* CallFunction(JSCValue* function, const std::vector<JSCValue*>& args) {
-  JSCValue* result =
-      jsc_value_function_callv(function, guint(args.size()), const_cast<JSCValue**>(args.data()));
-  JSCContext* context = jsc_value_get_context(function);
-  if (JSCException* exception = jsc_context_get_exception(context)) {
-    g_debug("callback threw: %s", jsc_exception_get_message(exception));
-    jsc_context_clear_exception(context);
-  }
-  return result;
-}
-
 CallbackRegistry& CallbackRegistry::Get() {
   static CallbackRegistry registry;
   return registry;
@@ -91,11 +56,11 @@ void CallbackRegistry::RegisterCallback(const JsArgs& arguments, int uuid) {
 }
 
 void CallbackRegistry::RegisterCallback(const JsArgs& arguments, int uuid, ContextToken token,
-                                        JSCContext* js) {
+                                        JSGlobalContextRef js) {
   if (callbacks_.count(uuid)) return;
   Record record;
   record.token = token;
-  record.js = js ? JSC_CONTEXT(g_object_ref(js)) : nullptr;
+  record.js = js ? JSGlobalContextRetain(js) : nullptr;
   record.arguments = arguments;
   callbacks_.emplace(uuid, std::move(record));
 }
@@ -103,9 +68,9 @@ void CallbackRegistry::RegisterCallback(const JsArgs& arguments, int uuid, Conte
 bool CallbackRegistry::FindCallback(int uuid) const { return callbacks_.count(uuid) != 0; }
 
 void CallbackRegistry::DropRecord(std::map<int, Record>::iterator it) {
-  JSCContext* js = it->second.js;
+  JSGlobalContextRef js = it->second.js;
   callbacks_.erase(it);  // the argument values go before their context
-  if (js) g_object_unref(js);
+  if (js) JSGlobalContextRelease(js);
 }
 
 void CallbackRegistry::RemoveCallback(int uuid) {
@@ -137,19 +102,14 @@ CallOutcome CallbackRegistry::Call(int uuid, size_t index, const std::vector<JsP
   if (it == callbacks_.end() || index >= it->second.arguments.size()) return outcome;
   // Copies: the callback may remove its own record or release its context.
   const JsValue function = it->second.arguments[index];
-  JSCContext* js = it->second.js ? JSC_CONTEXT(g_object_ref(it->second.js)) : nullptr;
-  if (!js || !function.IsFunction()) {
-    if (js) g_object_unref(js);
-    return outcome;
-  }
-  std::vector<JSCValue*> values;
-  for (const JsPlain& arg : args) values.push_back(ToJsc(js, arg));
-  JSCValue* result = CallFunction(function.raw(), values);
+  if (!it->second.js || !function.IsFunction()) return outcome;
+  JSGlobalContextRef js = JSGlobalContextRetain(it->second.js);
+  std::vector<JSValueRef> values;
+  for (const JsPlain& arg : args) values.push_back(ToJsValue(js, arg));
+  JSValueRef result = CallFunction(js, function.ref(), values);
   outcome.called = true;
-  outcome.returned_bool = result && jsc_value_is_boolean(result);
-  if (result) g_object_unref(result);
-  for (JSCValue* value : values) g_object_unref(value);
-  g_object_unref(js);
+  outcome.returned_bool = result && JSValueIsBoolean(js, result);
+  JSGlobalContextRelease(js);
   return outcome;
 }
 

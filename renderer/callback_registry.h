@@ -13,8 +13,6 @@
 
 #include "renderer/js_value.h"
 
-typedef struct _JSCContext JSCContext;
-
 namespace ombrix {
 
 // Identifies one script context of one frame; a frame's next document gets a new token.
@@ -45,7 +43,7 @@ class CallbackWorker {
 struct CallContext {
   ContextToken token = 0;
   std::uint64_t page_id = 0;
-  JSCContext* js = nullptr;
+  JSGlobalContextRef js = nullptr;
 };
 const CallContext* CurrentCall();
 
@@ -83,7 +81,8 @@ class CallbackRegistry {
 
   // Registers the running call's context and arguments under uuid.
   void RegisterCallback(const JsArgs& arguments, int uuid);
-  void RegisterCallback(const JsArgs& arguments, int uuid, ContextToken token, JSCContext* js);
+  void RegisterCallback(const JsArgs& arguments, int uuid, ContextToken token,
+                        JSGlobalContextRef js);
   bool FindCallback(int uuid) const;
   void RemoveCallback(int uuid);
 
@@ -113,7 +112,7 @@ class CallbackRegistry {
  private:
   struct Record {
     ContextToken token = 0;
-    JSCContext* js = nullptr;  // a reference, released with the record
+    JSGlobalContextRef js = nullptr;  // retained, released with the record
     JsArgs arguments;
   };
   struct WorkerEntry {

@@ -1,91 +1,118 @@
 #include "renderer/js_value.h"
 
-#include <jsc/jsc.h>
+#include <JavaScriptCore/JavaScript.h>
 
 #include <cmath>
 
 namespace ombrix {
 namespace {
 
-// Drops an exception that a conversion or getter left in the value's context,
-// so that it does not surface in the page's next statement.
-void ClearException(JSCValue* value) {
-  JSCContext* context = jsc_value_get_context(value);
-  if (jsc_context_get_exception(context)) jsc_context_clear_exception(context);
+JSStringRef NewString(const char* text) { return JSStringCreateWithUTF8CString(text); }
+
+int ToInt32(double number) {
+  if (!std::isfinite(number)) return 0;
+  double wrapped = std::fmod(std::trunc(number), 4294967296.0);
+  if (wrapped < 0) wrapped += 4294967296.0;
+  if (wrapped >= 2147483648.0) wrapped -= 4294967296.0;
+  return int(wrapped);
 }
 
 }  // namespace
 
-JsValue::JsValue(JSCValue* value) : value_(value ? JSC_VALUE(g_object_ref(value)) : nullptr) {}
-
-JsValue JsValue::Borrow(JSCValue* value) {
+JsValue JsValue::Borrow(JSContextRef context, JSValueRef value) {
   JsValue borrowed;
+  borrowed.context_ = JSContextGetGlobalContext(context);
   borrowed.value_ = value;
-  borrowed.owned_ = false;
   return borrowed;
 }
 
-JsValue::JsValue(const JsValue& other)
-    : value_(other.value_ ? JSC_VALUE(g_object_ref(other.value_)) : nullptr) {}
+JsValue JsValue::Hold(JSContextRef context, JSValueRef value) {
+  JsValue held;
+  if (!context || !value) return held;
+  held.context_ = JSGlobalContextRetain(JSContextGetGlobalContext(context));
+  held.value_ = value;
+  held.held_ = true;
+  JSValueProtect(held.context_, value);
+  return held;
+}
 
-JsValue::JsValue(JsValue&& other) noexcept : value_(other.value_), owned_(other.owned_) {
+JsValue::JsValue(const JsValue& other) { *this = Hold(other.context_, other.value_); }
+
+JsValue::JsValue(JsValue&& other) noexcept
+    : context_(other.context_), value_(other.value_), held_(other.held_) {
+  other.context_ = nullptr;
   other.value_ = nullptr;
+  other.held_ = false;
 }
 
 JsValue& JsValue::operator=(const JsValue& other) {
-  if (this == &other) return *this;
-  JSCValue* old = owned_ ? value_ : nullptr;
-  value_ = other.value_ ? JSC_VALUE(g_object_ref(other.value_)) : nullptr;
-  owned_ = true;
-  if (old) g_object_unref(old);
+  if (this != &other) *this = Hold(other.context_, other.value_);
   return *this;
 }
 
-JsValue::~JsValue() {
-  if (value_ && owned_) g_object_unref(value_);
+JsValue& JsValue::operator=(JsValue&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  context_ = other.context_;
+  value_ = other.value_;
+  held_ = other.held_;
+  other.context_ = nullptr;
+  other.value_ = nullptr;
+  other.held_ = false;
+  return *this;
 }
 
-bool JsValue::IsUndefined() const { return !value_ || jsc_value_is_undefined(value_); }
-bool JsValue::IsNull() const { return value_ && jsc_value_is_null(value_); }
-bool JsValue::IsString() const { return value_ && jsc_value_is_string(value_); }
-bool JsValue::IsNumber() const { return value_ && jsc_value_is_number(value_); }
-bool JsValue::IsBool() const { return value_ && jsc_value_is_boolean(value_); }
-bool JsValue::IsFunction() const { return value_ && jsc_value_is_function(value_); }
-bool JsValue::IsArray() const { return value_ && jsc_value_is_array(value_); }
-bool JsValue::IsObject() const { return value_ && jsc_value_is_object(value_); }
+JsValue::~JsValue() { Release(); }
+
+void JsValue::Release() {
+  if (held_) {
+    JSValueUnprotect(context_, value_);
+    JSGlobalContextRelease(context_);
+  }
+  context_ = nullptr;
+  value_ = nullptr;
+  held_ = false;
+}
+
+bool JsValue::IsUndefined() const { return !value_ || JSValueIsUndefined(context_, value_); }
+bool JsValue::IsNull() const { return value_ && JSValueIsNull(context_, value_); }
+bool JsValue::IsString() const { return value_ && JSValueIsString(context_, value_); }
+bool JsValue::IsNumber() const { return value_ && JSValueIsNumber(context_, value_); }
+bool JsValue::IsBool() const { return value_ && JSValueIsBoolean(context_, value_); }
+bool JsValue::IsArray() const { return value_ && JSValueIsArray(context_, value_); }
+bool JsValue::IsObject() const { return value_ && JSValueIsObject(context_, value_); }
+
+bool JsValue::IsFunction() const {
+  return IsObject() && JSObjectIsFunction(context_, JSValueToObject(context_, value_, nullptr));
+}
 
 QString JsValue::GetStringValue() const {
   if (!IsString()) return QString();
-  // As bytes, so that a NUL inside the text does not cut it.
-  GBytes* bytes = jsc_value_to_string_as_bytes(value_);
-  if (!bytes) return QString();
-  gsize size = 0;
-  const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-  const QString text = QString::fromUtf8(data, int(size));
-  g_bytes_unref(bytes);
-  return text;
+  JSStringRef text = JSValueToStringCopy(context_, value_, nullptr);
+  if (!text) return QString();
+  // UTF-16 straight across: a NUL inside the text does not cut it.
+  const QString result(reinterpret_cast<const QChar*>(JSStringGetCharactersPtr(text)),
+                       int(JSStringGetLength(text)));
+  JSStringRelease(text);
+  return result;
 }
 
-int JsValue::GetIntValue() const {
-  if (!IsNumber()) return 0;
-  const double number = jsc_value_to_double(value_);
-  if (!std::isfinite(number)) return 0;
-  return jsc_value_to_int32(value_);  // ECMAScript ToInt32: truncates and wraps
-}
+int JsValue::GetIntValue() const { return IsNumber() ? ToInt32(GetDoubleValue()) : 0; }
+
+bool JsValue::GetBoolValue() const { return IsBool() && JSValueToBoolean(context_, value_); }
 
 double JsValue::GetDoubleValue() const {
-  return IsNumber() ? jsc_value_to_double(value_) : std::nan("");
+  return IsNumber() ? JSValueToNumber(context_, value_, nullptr) : std::nan("");
 }
-
-bool JsValue::GetBoolValue() const { return IsBool() && jsc_value_to_boolean(value_); }
 
 JsValue JsValue::GetValue(const char* property) const {
   if (!IsObject()) return JsValue();
-  JSCValue* result = jsc_value_object_get_property(value_, property);
-  ClearException(value_);
-  JsValue wrapped(result);
-  if (result) g_object_unref(result);
-  return wrapped;
+  JSObjectRef object = JSValueToObject(context_, value_, nullptr);
+  JSStringRef name = NewString(property);
+  JSValueRef exception = nullptr;
+  JSValueRef result = JSObjectGetProperty(context_, object, name, &exception);
+  JSStringRelease(name);
+  return exception || !result ? JsValue() : Hold(context_, result);
 }
 
 int JsValue::GetArrayLength() const {
@@ -96,11 +123,10 @@ int JsValue::GetArrayLength() const {
 
 JsValue JsValue::GetArrayValue(int index) const {
   if (!IsArray() || index < 0) return JsValue();
-  JSCValue* result = jsc_value_object_get_property_at_index(value_, guint(index));
-  ClearException(value_);
-  JsValue wrapped(result);
-  if (result) g_object_unref(result);
-  return wrapped;
+  JSObjectRef object = JSValueToObject(context_, value_, nullptr);
+  JSValueRef exception = nullptr;
+  JSValueRef result = JSObjectGetPropertyAtIndex(context_, object, unsigned(index), &exception);
+  return exception || !result ? JsValue() : Hold(context_, result);
 }
 
 JsPlain JsPlain::Bool(bool value) {

@@ -6,22 +6,25 @@
 #include <memory>
 #include <vector>
 
-typedef struct _JSCValue JSCValue;
+typedef const struct OpaqueJSContext* JSContextRef;
+typedef struct OpaqueJSContext* JSGlobalContextRef;
+typedef const struct OpaqueJSValue* JSValueRef;
 
 namespace ombrix {
 
-// A JavaScript value received from a page. Holding one keeps the value (and its
-// context) alive, so held values must be dropped when their context goes.
+// A JavaScript value received from a page. A held value keeps itself and its
+// context alive, so held values must be dropped when their context goes.
 class JsValue {
  public:
   JsValue() = default;
-  explicit JsValue(JSCValue* value);  // takes a new reference
-  // A value that the engine keeps alive for the length of a call; copies of it
-  // take their own reference.
-  static JsValue Borrow(JSCValue* value);
-  JsValue(const JsValue& other);
+  // A value the engine keeps alive for the length of a call (an argument).
+  static JsValue Borrow(JSContextRef context, JSValueRef value);
+  // A value kept alive, with its context, until this object goes.
+  static JsValue Hold(JSContextRef context, JSValueRef value);
+  JsValue(const JsValue& other);  // a copy always holds
   JsValue(JsValue&& other) noexcept;
   JsValue& operator=(const JsValue& other);
+  JsValue& operator=(JsValue&& other) noexcept;
   ~JsValue();
 
   bool IsValid() const { return value_ != nullptr; }
@@ -37,21 +40,25 @@ class JsValue {
   // Conversions in the manner of the engine's typed getters: a value of another
   // type gives "", 0 or false, and never runs page code.
   QString GetStringValue() const;
-  int GetIntValue() const;
+  int GetIntValue() const;  // ECMAScript ToInt32 of a number
   bool GetBoolValue() const;
   double GetDoubleValue() const;  // NaN for a value that is not a number
 
   // Object and array access; a missing property reads as undefined. Getters of
-  // the page may run; an exception they throw is cleared.
+  // the page may run; an exception they throw is dropped.
   JsValue GetValue(const char* property) const;
   int GetArrayLength() const;
   JsValue GetArrayValue(int index) const;
 
-  JSCValue* raw() const { return value_; }
+  JSGlobalContextRef context() const { return context_; }
+  JSValueRef ref() const { return value_; }
 
  private:
-  JSCValue* value_ = nullptr;
-  bool owned_ = true;
+  void Release();
+
+  JSGlobalContextRef context_ = nullptr;
+  JSValueRef value_ = nullptr;
+  bool held_ = false;
 };
 
 using JsArgs = std::vector<JsValue>;

@@ -1,17 +1,42 @@
-// JavaScriptCore helpers of the page side (this folder only).
+// JavaScriptCore helpers of the page side (this folder only). The C interface
+// is used because it hands a native function its arguments as they are; the
+// GLib interface wraps each one in an object of its own, which costs more
+// than the whole call.
 #pragma once
 
-#include <jsc/jsc.h>
+#include <JavaScriptCore/JavaScript.h>
+
+#include <QString>
+#include <functional>
+#include <vector>
 
 #include "renderer/js_value.h"
 
 namespace ombrix {
 
-// A new JavaScript value in context for a plain value (a full reference).
-JSCValue* ToJsc(JSCContext* context, const JsPlain& value);
+// A new JavaScript value for a plain value.
+JSValueRef ToJsValue(JSContextRef context, const JsPlain& value);
 
-// Calls function with no receiver; an exception it throws is cleared.
-// Returns the result (a full reference, or nullptr).
-JSCValue* CallFunction(JSCValue* function, const std::vector<JSCValue*>& args);
+// Calls function with no receiver; an exception it throws is logged and dropped.
+JSValueRef CallFunction(JSContextRef context, JSValueRef function,
+                        const std::vector<JSValueRef>& args);
+
+// A native function: it sets *exception to throw.
+using NativeCall = std::function<JSValueRef(JSContextRef context, size_t argc,
+                                            const JSValueRef argv[], JSValueRef* exception)>;
+// A callable object (typeof "function", with Function.prototype) that runs call.
+JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call);
+
+// An Error object with message as its message.
+JSValueRef MakeError(JSContextRef context, const QString& message);
+
+// Sets object[name] = value, read-only and not deletable.
+void DefineReadOnly(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value,
+                    bool enumerable);
+
+// Runs script in context; the result, or nullptr when it threw.
+JSValueRef Evaluate(JSContextRef context, const QByteArray& script);
+
+JSObjectRef GetObject(JSContextRef context, JSObjectRef object, const char* name);
 
 }  // namespace ombrix

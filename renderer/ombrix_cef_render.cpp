@@ -26,37 +26,40 @@ struct Binding {
   std::uint64_t page_id;
 };
 
-JSCValue* Invoke(GPtrArray* args, gpointer data) {
-  const Binding* binding = static_cast<Binding*>(data);
-  JSCContext* context = jsc_context_get_current();
+JSValueRef Invoke(const Binding& binding, JSContextRef context, size_t argc,
+                  const JSValueRef argv[], JSValueRef* exception) {
   JsArgs arguments;
-  arguments.reserve(args->len);
-  for (guint i = 0; i < args->len; ++i)
-    arguments.push_back(JsValue::Borrow(JSC_VALUE(args->pdata[i])));
+  arguments.reserve(argc);
+  for (size_t i = 0; i < argc; ++i) arguments.push_back(JsValue::Borrow(context, argv[i]));
 
-  const std::shared_ptr<FunHandler> handler = binding->handler;  // alive for the call
-  CallScope scope(CallContext{binding->token, binding->page_id, context});
+  const std::shared_ptr<FunHandler> handler = binding.handler;  // alive for the call
+  CallScope scope(CallContext{binding.token, binding.page_id, JSContextGetGlobalContext(context)});
   JsReturn retval;
-  QString exception;
+  QString text;
   bool handled = false;
   try {
-    handled = handler->Execute(binding->name, arguments, &retval, &exception);
+    handled = handler->Execute(binding.name, arguments, &retval, &text);
   } catch (const std::exception& error) {
-    qDebug() << "call failed" << binding->name << error.what();
+    qDebug() << "call failed" << binding.name << error.what();
   } catch (...) {
-    qDebug() << "call failed" << binding->name;
+    qDebug() << "call failed" << binding.name;
   }
-  if (handled && !exception.isEmpty()) {
-    jsc_context_throw(context, exception.toUtf8().constData());
-    return jsc_value_new_undefined(context);
+  if (handled && !text.isEmpty()) {
+    *exception = MakeError(context, text);
+    return JSValueMakeUndefined(context);
   }
-  if (handled && retval.is_set()) return ToJsc(context, retval.value());
-  return jsc_value_new_undefined(context);
+  if (handled && retval.is_set()) return ToJsValue(context, retval.value());
+  return JSValueMakeUndefined(context);
 }
 
-void DeleteBinding(gpointer data) { delete static_cast<Binding*>(data); }
+// The frame's script context in the engine's C interface.
+JSGlobalContextRef ContextOf(WebKitFrame* frame, WebKitScriptWorld* world) {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  return webkit_frame_get_javascript_context_for_script_world(frame, world);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+}
 
-JSCValue* Evaluate(JSCContext* context, const QByteArray& script) {
+JSCValue* EvaluateIn(JSCContext* context, const QByteArray& script) {
   JSCValue* result = jsc_context_evaluate(context, script.constData(), script.size());
   if (jsc_context_get_exception(context)) jsc_context_clear_exception(context);
   return result;
@@ -90,10 +93,9 @@ void OmbrixCefRender::OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gp
 
 void OmbrixCefRender::OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page,
                                             WebKitFrame* frame, gpointer self) {
-  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  JSGlobalContextRef context = ContextOf(frame, world);
   if (!context) return;
   static_cast<OmbrixCefRender*>(self)->OnContextCreated(page, frame, context);
-  g_object_unref(context);
 }
 
 void OmbrixCefRender::OnFrameGone(gpointer self, GObject* frame) {
@@ -123,7 +125,7 @@ void OmbrixCefRender::ReleaseFrameContext(WebKitFrame* frame) {
 }
 
 void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
-                                       JSCContext* context) {
+                                       JSGlobalContextRef context) {
   // The frame's previous document (if any) is gone: so are its pending calls.
   ReleaseFrameContext(frame);
   const ContextToken token = ++next_token_;
@@ -131,37 +133,38 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
   if (webkit_frame_is_main_frame(frame)) main_frames_[page] = frame;
 
   QueryRouter::Get().OnContextCreated(page, context, token);
-  JSCValue* global = jsc_context_get_global_object(context);
-  const bool taken = jsc_value_object_has_property(global, "ombrix");
-  g_object_unref(global);
+  JSStringRef name = JSStringCreateWithUTF8CString("ombrix");
+  const bool taken = JSObjectHasProperty(context, JSContextGetGlobalObject(context), name);
+  JSStringRelease(name);
   if (taken) return;  // the page's own `ombrix` stays untouched
   BindObjectTree(page, context, token);
 }
 
-void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSCContext* context, ContextToken token) {
-  for (const char* script : TreeScripts()) {
-    if (JSCValue* result = Evaluate(context, script)) g_object_unref(result);
-  }
-  JSCValue* ombrix = jsc_context_get_value(context, "ombrix");
+void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context,
+                                     ContextToken token) {
+  for (const char* script : TreeScripts()) Evaluate(context, script);
+  JSObjectRef ombrix = GetObject(context, JSContextGetGlobalObject(context), "ombrix");
+  if (!ombrix) return;
   const std::uint64_t page_id = webkit_web_page_get_id(page);
   for (const FamilyBinding& family : BindingTable()) {
     if (!std::strcmp(family.object, "requestfile")) {
       qDebug() << "AppTitle"
                << ManifestUtil::Instance(QStringLiteral("manifest.json")).application_title_;
     }
-    JSCValue* object = jsc_value_object_get_property(ombrix, family.object);
+    JSObjectRef object = GetObject(context, ombrix, family.object);
+    if (!object) continue;
     const std::shared_ptr<FunHandler> handler = CreateFamilyHandler(family.object, page_id);
     for (const char* name : family.functions) {
-      auto* binding = new Binding{handler, QString::fromLatin1(name), token, page_id};
-      JSCValue* function = jsc_value_new_function_variadic(context, name, G_CALLBACK(Invoke),
-                                                           binding, DeleteBinding, JSC_TYPE_VALUE);
+      const Binding binding{handler, QString::fromLatin1(name), token, page_id};
+      JSObjectRef function =
+          MakeNativeFunction(context, [binding](JSContextRef call_context, size_t argc,
+                                                const JSValueRef argv[], JSValueRef* exception) {
+            return Invoke(binding, call_context, argc, argv, exception);
+          });
       // Read-only and not deletable, but enumerable like the page's own properties.
-      jsc_value_object_define_property_data(object, name, JSC_VALUE_PROPERTY_ENUMERABLE, function);
-      g_object_unref(function);
+      DefineReadOnly(context, object, name, function, true);
     }
-    g_object_unref(object);
   }
-  g_object_unref(ombrix);
 }
 
 void OmbrixCefRender::RaiseWindowState(WebKitWebPage* page, const char* state) {
@@ -170,7 +173,7 @@ void OmbrixCefRender::RaiseWindowState(WebKitWebPage* page, const char* state) {
   JSCContext* context = webkit_frame_get_js_context(it->second);
   if (!context) return;
   const QString script = BuildWindowStateScript(QString::fromUtf8(state));
-  if (JSCValue* result = Evaluate(context, script.toUtf8())) g_object_unref(result);
+  if (JSCValue* result = EvaluateIn(context, script.toUtf8())) g_object_unref(result);
   g_object_unref(context);
 }
 

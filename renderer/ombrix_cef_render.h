@@ -28,10 +28,10 @@ class OmbrixCefRender {
   static gboolean OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer self);
   static void OnFrameGone(gpointer self, GObject* frame);
 
-  void OnContextCreated(WebKitWebPage* page, WebKitFrame* frame, JSCContext* context);
+  void OnContextCreated(WebKitWebPage* page, WebKitFrame* frame, JSGlobalContextRef context);
   void ReleaseFrameContext(WebKitFrame* frame);
   void RaiseWindowState(WebKitWebPage* page, const char* state);
-  void BindObjectTree(WebKitWebPage* page, JSCContext* context, ContextToken token);
+  void BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context, ContextToken token);
 
   WebKitWebExtension* extension_ = nullptr;
   std::map<WebKitFrame*, ContextToken> frame_contexts_;

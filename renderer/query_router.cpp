@@ -19,11 +19,6 @@ struct PendingQuery {
   JsValue on_failure;
 };
 
-struct FunctionData {
-  std::uint64_t page_id;
-  ContextToken token;
-};
-
 std::map<int, PendingQuery> g_queries;
 int g_next_query_id = 0;
 
@@ -31,11 +26,10 @@ WebKitWebExtension* g_extension = nullptr;
 
 void CallWith(const JsValue& function, const std::vector<JsPlain>& args) {
   if (!function.IsFunction()) return;
-  JSCContext* context = jsc_value_get_context(function.raw());
-  std::vector<JSCValue*> values;
-  for (const JsPlain& arg : args) values.push_back(ToJsc(context, arg));
-  if (JSCValue* result = CallFunction(function.raw(), values)) g_object_unref(result);
-  for (JSCValue* value : values) g_object_unref(value);
+  JSGlobalContextRef context = function.context();
+  std::vector<JSValueRef> values;
+  for (const JsPlain& arg : args) values.push_back(ToJsValue(context, arg));
+  CallFunction(context, function.ref(), values);
 }
 
 void Finish(int id, bool success, int code, const QString& text) {
@@ -70,33 +64,32 @@ void OnReply(GObject* source, GAsyncResult* result, gpointer data) {
   }
 }
 
-JSCValue* Throw(JSCContext* context, const char* text) {
-  jsc_context_throw(context, text);
-  return jsc_value_new_undefined(context);
+JSValueRef Throw(JSContextRef context, JSValueRef* exception, const char* text) {
+  *exception = MakeError(context, QString::fromUtf8(text));
+  return JSValueMakeUndefined(context);
 }
 
-JSCValue* Query(GPtrArray* args, gpointer data) {
-  auto* function = static_cast<FunctionData*>(data);
-  JSCContext* context = jsc_context_get_current();
-  if (args->len != 1 || !jsc_value_is_object(JSC_VALUE(args->pdata[0]))) {
-    return Throw(context, "Invalid arguments; expecting a single object");
+JSValueRef Query(std::uint64_t page_id, ContextToken token, JSContextRef context, size_t argc,
+                 const JSValueRef argv[], JSValueRef* exception) {
+  if (argc != 1 || !JSValueIsObject(context, argv[0])) {
+    return Throw(context, exception, "Invalid arguments; expecting a single object");
   }
-  const JsValue request_object(JSC_VALUE(args->pdata[0]));
+  const JsValue request_object = JsValue::Borrow(context, argv[0]);
   const JsValue request = request_object.GetValue("request");
   if (!request.IsString()) {
-    return Throw(context,
+    return Throw(context, exception,
                  "Invalid arguments; object member 'request' is required and must have type "
                  "string");
   }
   PendingQuery query;
-  query.token = function->token;
+  query.token = token;
   query.persistent = request_object.GetValue("persistent").GetBoolValue();
   query.on_success = request_object.GetValue("onSuccess");
   query.on_failure = request_object.GetValue("onFailure");
   const int id = ++g_next_query_id;
   g_queries[id] = query;
 
-  WebKitWebPage* page = webkit_web_extension_get_page(g_extension, function->page_id);
+  WebKitWebPage* page = webkit_web_extension_get_page(g_extension, page_id);
   ProcessMessage message;
   message.name = QStringLiteral("cefQuery");
   message.args = {MessageArg::Int(id), MessageArg::String(request.GetStringValue()),
@@ -108,19 +101,18 @@ JSCValue* Query(GPtrArray* args, gpointer data) {
         page, webkit_user_message_new("cefQuery", EncodeMessageArgs(message)), nullptr, OnReply,
         GINT_TO_POINTER(id));
   }
-  return jsc_value_new_number(context, id);
+  return JSValueMakeNumber(context, id);
 }
 
-JSCValue* QueryCancel(GPtrArray* args, gpointer data) {
-  auto* function = static_cast<FunctionData*>(data);
-  JSCContext* context = jsc_context_get_current();
-  if (args->len != 1 || !jsc_value_is_number(JSC_VALUE(args->pdata[0]))) {
-    return Throw(context, "Invalid arguments; expecting a single integer");
+JSValueRef QueryCancel(std::uint64_t page_id, JSContextRef context, size_t argc,
+                       const JSValueRef argv[], JSValueRef* exception) {
+  if (argc != 1 || !JSValueIsNumber(context, argv[0])) {
+    return Throw(context, exception, "Invalid arguments; expecting a single integer");
   }
-  const int id = jsc_value_to_int32(JSC_VALUE(args->pdata[0]));
+  const int id = JsValue::Borrow(context, argv[0]).GetIntValue();
   const bool known = g_queries.erase(id) > 0;
   if (known) {
-    if (WebKitWebPage* page = webkit_web_extension_get_page(g_extension, function->page_id)) {
+    if (WebKitWebPage* page = webkit_web_extension_get_page(g_extension, page_id)) {
       ProcessMessage message;
       message.name = QStringLiteral("cefQueryCancel");
       message.args = {MessageArg::Int(id)};
@@ -129,17 +121,7 @@ JSCValue* QueryCancel(GPtrArray* args, gpointer data) {
           nullptr, nullptr);
     }
   }
-  return jsc_value_new_boolean(context, known);
-}
-
-void Define(JSCContext* context, const char* name, GCallback callback, const FunctionData& data) {
-  JSCValue* function = jsc_value_new_function_variadic(
-      context, name, callback, new FunctionData(data),
-      [](gpointer p) { delete static_cast<FunctionData*>(p); }, JSC_TYPE_VALUE);
-  JSCValue* global = jsc_context_get_global_object(context);
-  jsc_value_object_define_property_data(global, name, JSCValuePropertyFlags(0), function);
-  g_object_unref(global);
-  g_object_unref(function);
+  return JSValueMakeBoolean(context, known);
 }
 
 }  // namespace
@@ -149,11 +131,25 @@ QueryRouter& QueryRouter::Get() {
   return router;
 }
 
-void QueryRouter::OnContextCreated(WebKitWebPage* page, JSCContext* context, ContextToken token) {
+void QueryRouter::OnContextCreated(WebKitWebPage* page, JSGlobalContextRef context,
+                                   ContextToken token) {
   if (!g_extension) g_extension = OmbrixCefRender::Get().extension();
-  const FunctionData data{webkit_web_page_get_id(page), token};
-  Define(context, "cefQuery", G_CALLBACK(Query), data);
-  Define(context, "cefQueryCancel", G_CALLBACK(QueryCancel), data);
+  const std::uint64_t page_id = webkit_web_page_get_id(page);
+  JSObjectRef global = JSContextGetGlobalObject(context);
+  DefineReadOnly(context, global, "cefQuery",
+                 MakeNativeFunction(context,
+                                    [page_id, token](JSContextRef call, size_t argc,
+                                                     const JSValueRef argv[], JSValueRef* error) {
+                                      return Query(page_id, token, call, argc, argv, error);
+                                    }),
+                 false);
+  DefineReadOnly(context, global, "cefQueryCancel",
+                 MakeNativeFunction(context,
+                                    [page_id](JSContextRef call, size_t argc,
+                                              const JSValueRef argv[], JSValueRef* error) {
+                                      return QueryCancel(page_id, call, argc, argv, error);
+                                    }),
+                 false);
 }
 
 void QueryRouter::OnContextReleased(ContextToken token) {

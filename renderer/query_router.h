@@ -14,7 +14,7 @@ class QueryRouter {
   static QueryRouter& Get();
 
   // Installs the two functions in a new context of the page.
-  void OnContextCreated(WebKitWebPage* page, JSCContext* context, ContextToken token);
+  void OnContextCreated(WebKitWebPage* page, JSGlobalContextRef context, ContextToken token);
   // Forgets the queries of a context that went away.
   void OnContextReleased(ContextToken token);
   // A message from the shell for a persistent query; true when it was one.

@@ -2,7 +2,6 @@
 // page, and the other programs are real channel ends and real processes.
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <jsc/jsc.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,7 +43,7 @@ void PumpFor(std::chrono::milliseconds duration) {
 // A page: its own script context and its own app handler.
 class Page {
  public:
-  Page() : js_(jsc_context_new()), handler_(std::make_shared<AppFunHandler>(0)) {
+  Page() : js_(JSGlobalContextCreate(nullptr)), handler_(std::make_shared<AppFunHandler>(0)) {
     static ContextToken next_token = 1000;
     token_ = ++next_token;
     Eval(
@@ -57,7 +56,7 @@ class Page {
   ~Page() {
     Navigate();
     handler_.reset();
-    g_object_unref(js_);
+    JSGlobalContextRelease(js_);
   }
 
   JsValue Eval(const QString& script) {
@@ -82,7 +81,7 @@ class Page {
   void Navigate() { CallbackRegistry::Get().ReleaseContext(token_); }
 
  private:
-  JSCContext* js_;
+  JSGlobalContextRef js_;
   ContextToken token_ = 0;
   std::shared_ptr<AppFunHandler> handler_;
 };

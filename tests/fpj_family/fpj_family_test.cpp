@@ -3,7 +3,6 @@
 // it, from a standalone script context, against fpj-sim on a real pty.
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <jsc/jsc.h>
 
 #include <QtGlobal>
 #include <chrono>
@@ -165,12 +164,14 @@ struct Outcome {
 class Page {
  public:
   explicit Page(ContextToken token)
-      : token_(token), js_(jsc_context_new()), handler_(std::make_shared<FpjFunHandler>(1)) {
+      : token_(token),
+        js_(JSGlobalContextCreate(nullptr)),
+        handler_(std::make_shared<FpjFunHandler>(1)) {
     Eval("var calls = [];");
   }
   ~Page() {
     handler_.reset();
-    g_object_unref(js_);
+    JSGlobalContextRelease(js_);
   }
 
   JsValue Eval(const char* script) { return test_support::Evaluate(js_, script); }
@@ -194,7 +195,7 @@ class Page {
 
  private:
   ContextToken token_;
-  JSCContext* js_;
+  JSGlobalContextRef js_;
   std::shared_ptr<FpjFunHandler> handler_;
 };
 

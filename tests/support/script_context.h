@@ -1,8 +1,8 @@
 // Helpers for tests that stand a JavaScriptCore context in for a page.
 #pragma once
 
+#include <JavaScriptCore/JavaScript.h>
 #include <glib.h>
-#include <jsc/jsc.h>
 
 #include <chrono>
 #include <functional>
@@ -12,12 +12,12 @@
 
 namespace ombrix::test_support {
 
-// The value of script in context.
-inline JsValue Evaluate(JSCContext* context, const char* script) {
-  JSCValue* raw = jsc_context_evaluate(context, script, -1);
-  JsValue value(raw);
-  g_object_unref(raw);
-  return value;
+// The value of script in context (undefined when it threw).
+inline JsValue Evaluate(JSGlobalContextRef context, const char* script) {
+  JSStringRef text = JSStringCreateWithUTF8CString(script);
+  JSValueRef result = JSEvaluateScript(context, text, nullptr, nullptr, 0, nullptr);
+  JSStringRelease(text);
+  return JsValue::Hold(context, result);
 }
 
 // The elements of an array value, as a call's arguments.

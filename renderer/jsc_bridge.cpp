@@ -1,0 +1,121 @@
+#include "renderer/jsc_bridge.h"
+
+#include <QDebug>
+
+namespace ombrix {
+namespace {
+
+JSStringRef NewString(const QString& text) {
+  return JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(text.utf16()),
+                                      size_t(text.size()));
+}
+
+QString ToText(JSContextRef context, JSValueRef value) {
+  JSStringRef text = JSValueToStringCopy(context, value, nullptr);
+  if (!text) return QString();
+  const QString result(reinterpret_cast<const QChar*>(JSStringGetCharactersPtr(text)),
+                       int(JSStringGetLength(text)));
+  JSStringRelease(text);
+  return result;
+}
+
+JSValueRef CallNative(JSContextRef context, JSObjectRef function, JSObjectRef, size_t argc,
+                      const JSValueRef argv[], JSValueRef* exception) {
+  auto* call = static_cast<NativeCall*>(JSObjectGetPrivate(function));
+  if (!call) return JSValueMakeUndefined(context);
+  return (*call)(context, argc, argv, exception);
+}
+
+void FinalizeNative(JSObjectRef function) {
+  delete static_cast<NativeCall*>(JSObjectGetPrivate(function));
+}
+
+JSClassRef NativeClass() {
+  static JSClassRef native = [] {
+    JSClassDefinition definition = kJSClassDefinitionEmpty;
+    definition.className = "Function";
+    definition.callAsFunction = CallNative;
+    definition.finalize = FinalizeNative;
+    return JSClassCreate(&definition);
+  }();
+  return native;
+}
+
+}  // namespace
+
+JSValueRef ToJsValue(JSContextRef context, const JsPlain& value) {
+  switch (value.kind) {
+    case JsPlain::kNull:
+      return JSValueMakeNull(context);
+    case JsPlain::kBool:
+      return JSValueMakeBoolean(context, value.bool_value);
+    case JsPlain::kInt:
+    case JsPlain::kUInt:
+    case JsPlain::kDouble:
+      return JSValueMakeNumber(context, value.number);
+    case JsPlain::kString: {
+      JSStringRef text = NewString(value.text);
+      JSValueRef result = JSValueMakeString(context, text);
+      JSStringRelease(text);
+      return result;
+    }
+    case JsPlain::kUndefined:
+    default:
+      return JSValueMakeUndefined(context);
+  }
+}
+
+JSValueRef CallFunction(JSContextRef context, JSValueRef function,
+                        const std::vector<JSValueRef>& args) {
+  JSObjectRef object = JSValueToObject(context, function, nullptr);
+  if (!object || !JSObjectIsFunction(context, object)) return nullptr;
+  JSValueRef exception = nullptr;
+  JSValueRef result =
+      JSObjectCallAsFunction(context, object, nullptr, args.size(), args.data(), &exception);
+  if (exception) qDebug() << "callback threw:" << ToText(context, exception);
+  return result;
+}
+
+JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call) {
+  JSObjectRef function = JSObjectMake(context, NativeClass(), new NativeCall(std::move(call)));
+  // Give it call, apply and bind like any function of the page.
+  JSObjectRef global = JSContextGetGlobalObject(context);
+  JSObjectRef constructor = GetObject(context, global, "Function");
+  if (constructor) {
+    JSObjectRef prototype = GetObject(context, constructor, "prototype");
+    if (prototype) JSObjectSetPrototype(context, function, prototype);
+  }
+  return function;
+}
+
+JSValueRef MakeError(JSContextRef context, const QString& message) {
+  JSValueRef text = ToJsValue(context, JsPlain::String(message));
+  return JSObjectMakeError(context, 1, &text, nullptr);
+}
+
+void DefineReadOnly(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value,
+                    bool enumerable) {
+  JSStringRef property = JSStringCreateWithUTF8CString(name);
+  JSPropertyAttributes attributes = kJSPropertyAttributeReadOnly | kJSPropertyAttributeDontDelete;
+  if (!enumerable) attributes |= kJSPropertyAttributeDontEnum;
+  JSObjectSetProperty(context, object, property, value, attributes, nullptr);
+  JSStringRelease(property);
+}
+
+JSValueRef Evaluate(JSContextRef context, const QByteArray& script) {
+  JSStringRef text = JSStringCreateWithUTF8CString(script.constData());
+  JSValueRef exception = nullptr;
+  JSValueRef result = JSEvaluateScript(context, text, nullptr, nullptr, 0, &exception);
+  JSStringRelease(text);
+  return exception ? nullptr : result;
+}
+
+JSObjectRef GetObject(JSContextRef context, JSObjectRef object, const char* name) {
+  JSStringRef property = JSStringCreateWithUTF8CString(name);
+  JSValueRef value = JSObjectGetProperty(context, object, property, nullptr);
+  JSStringRelease(property);
+  if (!value || !JSValueIsObject(context, value)) return nullptr;
+  return JSValueToObject(context, value, nullptr);
+}
+
+}  // namespace ombrix
