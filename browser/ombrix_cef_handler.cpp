@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr const char* kWindowStates[] = {"windowstate.max", "windowstate.min", "windowstate.normal",
-                                         "windowstate.hide", "windowstate.show"};
-
 WebKitSettings* NewSettings(const ManifestUtil& manifest) {
   return webkit_settings_new_with_settings(
       "enable-developer-extras", !manifest.disable_debug_tool_,                   //
@@ -263,12 +260,7 @@ void OmbrixCefHandler::CloseBrowser(WebKitWebView* view) {
     OnMainWindowClosing();
     return;
   }
-  auto it = std::find_if(browsers_.begin(), browsers_.end(),
-                         [view](const Browser& browser) { return browser.view == view; });
-  if (it == browsers_.end()) return;
-  GtkWindow* window = it->window;
-  ForgetBrowser(view);
-  gtk_widget_destroy(GTK_WIDGET(window));
+  if (GtkWindow* window = ForgetBrowser(view)) gtk_widget_destroy(GTK_WIDGET(window));
 }
 
 void OmbrixCefHandler::OnMainWindowClosing() {
@@ -280,13 +272,15 @@ void OmbrixCefHandler::OnMainWindowClosing() {
   ExitApp();
 }
 
-void OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
+GtkWindow* OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
   auto it = std::find_if(browsers_.begin(), browsers_.end(),
                          [view](const Browser& browser) { return browser.view == view; });
-  if (it == browsers_.end()) return;
+  if (it == browsers_.end()) return nullptr;
+  GtkWindow* window = it->window;
   g_signal_handlers_disconnect_by_data(it->view, this);
-  g_signal_handlers_disconnect_by_data(it->window, this);
+  g_signal_handlers_disconnect_by_data(window, this);
   browsers_.erase(it);
+  return window;
 }
 
 gboolean OmbrixCefHandler::OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event,
@@ -342,9 +336,7 @@ void OmbrixCefHandler::ShowDevTools(WebKitWebView* view, bool inspect) {
 }
 
 bool OmbrixCefHandler::NotifyWindowState(const std::string& state_name) {
-  const bool known = std::any_of(std::begin(kWindowStates), std::end(kWindowStates),
-                                 [&](const char* name) { return state_name == name; });
-  if (!known) return false;
+  if (!ombrix::IsWindowStateMessage(state_name.c_str())) return false;
   if (main_browser_ && !exiting_) {
     webkit_web_view_send_message_to_page(main_browser_,
                                          webkit_user_message_new(state_name.c_str(), nullptr),

@@ -53,7 +53,8 @@ class OmbrixCefHandler {
   GtkWindow* NewWindow(WebKitWebView* view, bool main);
   void ConnectViewSignals(WebKitWebView* view);
   void ApplyLaunchState(bool load_failed);
-  void ForgetBrowser(WebKitWebView* view);
+  // Drops the browser of view from the list; its window, or nullptr.
+  GtkWindow* ForgetBrowser(WebKitWebView* view);
   void CloseBrowser(WebKitWebView* view);
   void OnMainWindowClosing();
 

@@ -15,9 +15,6 @@
 namespace ombrix {
 namespace {
 
-constexpr const char* kWindowStates[] = {"windowstate.normal", "windowstate.max", "windowstate.min",
-                                         "windowstate.show", "windowstate.hide"};
-
 // What one bound function knows: its family's handler, its name, its context.
 struct Binding {
   std::shared_ptr<FunHandler> handler;
@@ -59,19 +56,6 @@ JSGlobalContextRef ContextOf(WebKitFrame* frame, WebKitScriptWorld* world) {
   G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
-JSCValue* EvaluateIn(JSCContext* context, const QByteArray& script) {
-  JSCValue* result = jsc_context_evaluate(context, script.constData(), script.size());
-  if (jsc_context_get_exception(context)) jsc_context_clear_exception(context);
-  return result;
-}
-
-bool IsWindowState(const char* name) {
-  for (const char* state : kWindowStates) {
-    if (!std::strcmp(name, state)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 OmbrixCefRender& OmbrixCefRender::Get() {
@@ -100,28 +84,26 @@ void OmbrixCefRender::OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebP
 
 void OmbrixCefRender::OnFrameGone(gpointer self, GObject* frame) {
   auto* render = static_cast<OmbrixCefRender*>(self);
-  auto it = render->frame_contexts_.find(reinterpret_cast<WebKitFrame*>(frame));
-  if (it == render->frame_contexts_.end()) return;
-  const ContextToken token = it->second;
-  render->frame_contexts_.erase(it);
+  auto* gone = reinterpret_cast<WebKitFrame*>(frame);
+  render->ForgetFrameContext(gone);
   for (auto main = render->main_frames_.begin(); main != render->main_frames_.end();) {
-    main = main->second == reinterpret_cast<WebKitFrame*>(frame) ? render->main_frames_.erase(main)
-                                                                 : std::next(main);
+    main = main->second == gone ? render->main_frames_.erase(main) : std::next(main);
   }
-  QueryRouter::Get().OnContextReleased(token);
-  CallbackRegistry::Get().ReleaseContext(token);
 }
 
-void OmbrixCefRender::ReleaseFrameContext(WebKitFrame* frame) {
+bool OmbrixCefRender::ForgetFrameContext(WebKitFrame* frame) {
   auto it = frame_contexts_.find(frame);
-  if (it == frame_contexts_.end()) {
-    g_object_weak_ref(G_OBJECT(frame), OnFrameGone, this);
-    return;
-  }
+  if (it == frame_contexts_.end()) return false;
   const ContextToken token = it->second;
   frame_contexts_.erase(it);
   QueryRouter::Get().OnContextReleased(token);
   CallbackRegistry::Get().ReleaseContext(token);
+  return true;
+}
+
+void OmbrixCefRender::ReleaseFrameContext(WebKitFrame* frame) {
+  // A frame seen for the first time is watched, so its end releases it too.
+  if (!ForgetFrameContext(frame)) g_object_weak_ref(G_OBJECT(frame), OnFrameGone, this);
 }
 
 void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
@@ -170,17 +152,14 @@ void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef con
 void OmbrixCefRender::RaiseWindowState(WebKitWebPage* page, const char* state) {
   auto it = main_frames_.find(page);
   if (it == main_frames_.end()) return;
-  JSCContext* context = webkit_frame_get_js_context(it->second);
-  if (!context) return;
-  const QString script = BuildWindowStateScript(QString::fromUtf8(state));
-  if (JSCValue* result = EvaluateIn(context, script.toUtf8())) g_object_unref(result);
-  g_object_unref(context);
+  JSGlobalContextRef context = ContextOf(it->second, webkit_script_world_get_default());
+  if (context) Evaluate(context, BuildWindowStateScript(QString::fromUtf8(state)).toUtf8());
 }
 
 gboolean OmbrixCefRender::OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message,
                                         gpointer self) {
   const char* name = webkit_user_message_get_name(message);
-  if (IsWindowState(name)) {
+  if (IsWindowStateMessage(name)) {
     static_cast<OmbrixCefRender*>(self)->RaiseWindowState(page, name);
     return TRUE;
   }

@@ -30,6 +30,8 @@ class OmbrixCefRender {
 
   void OnContextCreated(WebKitWebPage* page, WebKitFrame* frame, JSGlobalContextRef context);
   void ReleaseFrameContext(WebKitFrame* frame);
+  // Releases the frame's current context; false when it had none.
+  bool ForgetFrameContext(WebKitFrame* frame);
   void RaiseWindowState(WebKitWebPage* page, const char* state);
   void BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context, ContextToken token);
 

@@ -1,7 +1,12 @@
 #include "util/process_message.h"
 
+#include <cstring>
+
 namespace ombrix {
 namespace {
+
+constexpr const char* kWindowStates[] = {"windowstate.normal", "windowstate.max", "windowstate.min",
+                                         "windowstate.show", "windowstate.hide"};
 
 MessageArg DecodeArg(GVariant* value) {
   MessageArg arg;
@@ -65,6 +70,13 @@ bool ProcessMessage::BoolArg(size_t index) const {
 QString ProcessMessage::StringArg(size_t index) const {
   return index < args.size() && args[index].type == MessageArg::kString ? args[index].string_value
                                                                         : QString();
+}
+
+bool IsWindowStateMessage(const char* name) {
+  for (const char* state : kWindowStates) {
+    if (name && !std::strcmp(name, state)) return true;
+  }
+  return false;
 }
 
 GVariant* EncodeMessageArgs(const ProcessMessage& message) {

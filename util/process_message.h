@@ -31,6 +31,10 @@ struct ProcessMessage {
   QString StringArg(size_t index) const;
 };
 
+// One of the five window-state messages the shell sends to the main page:
+// "windowstate.normal", ".max", ".min", ".show" or ".hide".
+bool IsWindowStateMessage(const char* name);
+
 // The arguments as a floating tuple; nullptr when there are none.
 GVariant* EncodeMessageArgs(const ProcessMessage& message);
 
