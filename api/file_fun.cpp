@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "util/shell.h"
+#include "util/util_win.h"
 
 namespace ombrix {
 namespace {
@@ -66,7 +68,7 @@ bool Matches(const JsArgs& arguments, const char* signature) {
 namespace file_ops {
 
 bool Copy(const QString& source, const QString& target) {
-  if (source.isEmpty() || target.isEmpty()) return false;
+  if (!IsFilePath(source) || !IsFilePath(target)) return false;
   const QFileInfo target_info(target);
   QDir().mkpath(target_info.absolutePath());
   const QFileInfo source_info(source);
@@ -90,10 +92,10 @@ bool Copy(const QString& source, const QString& target) {
 
 bool Exists(const QString& path) {
   // access() rather than QFile::exists: this answers a synchronous page call.
-  return !path.isEmpty() && ::access(QFile::encodeName(path).constData(), F_OK) == 0;
+  return IsFilePath(path) && ::access(QFile::encodeName(path).constData(), F_OK) == 0;
 }
 
-bool Delete(const QString& path) { return !path.isEmpty() && QFile::remove(path); }
+bool Delete(const QString& path) { return IsFilePath(path) && QFile::remove(path); }
 
 QByteArray WriteBytes(const QString& text) {
   QByteArray bytes = text.toUtf8();
@@ -103,7 +105,7 @@ QByteArray WriteBytes(const QString& text) {
 }
 
 bool Write(const QString& path, const QString& text) {
-  if (path.isEmpty()) return false;
+  if (!IsFilePath(path)) return false;
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
   qDebug() << "write" << text.left(200);
@@ -149,11 +151,19 @@ bool FileFunHandler::StartOperation(const QString& name, const JsArgs& arguments
   CallbackRegistry& registry = CallbackRegistry::Get();
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, worker);
+  try {
+    std::thread([worker] {
+      const bool result = worker->Run();
+      PostCompletion(worker, worker->name(), nullptr, result);
+    }).detach();
+  } catch (const std::system_error& error) {
+    // No thread, no result: the call leaves nothing registered and returns undefined.
+    qDebug() << "file worker not started:" << error.what();
+    registry.RemoveCallback(uuid);
+    registry.RemoveJSObject(uuid);
+    return true;
+  }
   retval->Set(JsPlain::UInt(unsigned(uuid)));
-  std::thread([worker] {
-    const bool result = worker->Run();
-    PostCompletion(worker, worker->name(), nullptr, result);
-  }).detach();
   return true;
 }
 

@@ -65,7 +65,12 @@ Decision WrongArguments(const char* message) {
 
 Decision DecideDevice(const DeviceFunction& function, const std::vector<ArgInfo>& arguments) {
   const size_t callback_index = function.takes_integer ? 1 : 0;
-  const bool integer_ok = !function.takes_integer || IsInteger(arguments, 0);
+  bool integer_ok = !function.takes_integer || IsInteger(arguments, 0);
+  // A ticket count outside 0..65535 would reach the device cut to 16 bits (-1
+  // as 65535 tickets): it is refused before anything is sent.
+  if (integer_ok && function.job == Job::kSellBill) {
+    integer_ok = arguments[0].number >= 0 && arguments[0].number <= 65535;
+  }
   if (!integer_ok || !IsKind(arguments, callback_index, ArgInfo::kFunction)) {
     return WrongArguments(function.wrong_arguments);
   }

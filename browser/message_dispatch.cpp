@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/manifest_util.h"
@@ -16,7 +17,15 @@ void ResizeTo(OmbrixCefHandler& handler, const ProcessMessage& message) {
   std::printf("width :%d height :%d\r\n", width, height);
   std::fflush(stdout);
   if (width <= 0 || height <= 0) return;  // the window system takes no empty size
-  gtk_window_resize(handler.main_window(), width, height);
+  // No larger than the window's monitor: a page asking for 40000 x 40000 would
+  // otherwise make the engine paint a surface of gigabytes and lose its process.
+  GtkWidget* widget = GTK_WIDGET(handler.main_window());
+  GdkMonitor* monitor = gdk_display_get_monitor_at_window(gtk_widget_get_display(widget),
+                                                          gtk_widget_get_window(widget));
+  GdkRectangle area{0, 0, width, height};
+  if (monitor) gdk_monitor_get_geometry(monitor, &area);
+  gtk_window_resize(handler.main_window(), std::min(width, area.width),
+                    std::min(height, area.height));
 }
 
 void MoveCenter(OmbrixCefHandler& handler) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "browser/ombrix_cef_handler_win.h"
+#include "browser/stopped_page.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& mani
     : context_(context), manifest_(manifest) {}
 
 OmbrixCefHandler::~OmbrixCefHandler() {
+  if (restart_timer_) g_source_remove(restart_timer_);
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);
     g_signal_handlers_disconnect_by_data(browser.window, this);
@@ -109,6 +111,20 @@ void OmbrixCefHandler::ConnectViewSignals(WebKitWebView* view) {
   g_signal_connect(view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
   g_signal_connect(webkit_web_view_get_inspector(view), "attach", G_CALLBACK(OnInspectorAttach),
                    this);
+  g_signal_connect(view, "key-press-event", G_CALLBACK(OnKeyPress), this);
+}
+
+gboolean OmbrixCefHandler::OnKeyPress(GtkWidget* view, GdkEventKey* event, gpointer self) {
+  // Ctrl+Shift+I opens the developer tools, as in the common browsers.
+  const auto mods = GdkModifierType(event->state & gtk_accelerator_get_default_mod_mask());
+  if (mods != (GDK_CONTROL_MASK | GDK_SHIFT_MASK) ||
+      gdk_keyval_to_lower(event->keyval) != GDK_KEY_i) {
+    return FALSE;
+  }
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (handler->manifest_.disable_debug_tool_) return FALSE;
+  handler->ShowDevTools(WEBKIT_WEB_VIEW(view), false);
+  return TRUE;
 }
 
 void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& title) {
@@ -163,6 +179,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
     case ombrix::LaunchPlacement::kNormal:
       break;
   }
+  qDebug() << "launch placement applied," << (placement.show ? "shown" : "left hidden");
   if (!placement.show) return;
   gtk_widget_show(GTK_WIDGET(window));
   if (!shown_once_) {
@@ -312,21 +329,58 @@ void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   qDebug() << "web process ended" << int(reason);
   if (handler->exiting_ || reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-  // A kiosk must not stay blank: the page starts again, at most a few times a minute.
+  handler->RestartCrashedPage(view);
+}
+
+void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view) {
+  // A kiosk must never stay blank.
+  if (view != main_browser_) {
+    webkit_web_view_reload(view);  // a pop-up: its user can close it
+    return;
+  }
   const qint64 now = g_get_monotonic_time() / 1000;
-  auto& restarts = handler->restarts_;
-  restarts.erase(std::remove_if(restarts.begin(), restarts.end(),
-                                [now](qint64 at) { return now - at > 60000; }),
-                 restarts.end());
-  if (restarts.size() >= 3) return;
-  restarts.push_back(now);
-  webkit_web_view_reload(view);
+  restarts_.erase(std::remove_if(restarts_.begin(), restarts_.end(),
+                                 [now](qint64 at) { return now - at > 60000; }),
+                  restarts_.end());
+  if (restarts_.empty()) restart_delay_ms_ = 0;  // a calm minute: start afresh
+  if (restart_timer_) return;                    // the notice page itself died
+  const char* uri = webkit_web_view_get_uri(view);
+  if (uri && !g_str_has_prefix(uri, "about:")) crashed_uri_ = QString::fromUtf8(uri);
+  restarts_.push_back(now);
+  if (restarts_.size() <= 3) {
+    webkit_web_view_reload(view);
+    return;
+  }
+  restart_delay_ms_ = std::min(30000, restart_delay_ms_ ? restart_delay_ms_ * 2 : 1000);
+  qDebug() << "page restarts in" << restart_delay_ms_ << "ms";
+  webkit_web_view_load_html(view, ombrix::StoppedPageHtml(restart_delay_ms_).constData(),
+                            "about:stopped");
+  restart_timer_ = g_timeout_add(guint(restart_delay_ms_), OnRestartDue, this);
+}
+
+gboolean OmbrixCefHandler::OnRestartDue(gpointer self) {
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  handler->restart_timer_ = 0;
+  if (handler->main_browser_ && !handler->exiting_) {
+    webkit_web_view_load_uri(handler->main_browser_, handler->crashed_uri_.toUtf8().constData());
+  }
+  return G_SOURCE_REMOVE;
 }
 
 gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {
-  (void)inspector;
   (void)self;
-  return TRUE;  // developer tools always get a window of their own
+  // The engine opens the tools inside the page's window by default; the shell's
+  // window is the kiosk page alone, so they move into a window of their own as
+  // soon as they exist.
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer data) {
+        auto* tools = WEBKIT_WEB_INSPECTOR(data);
+        if (webkit_web_inspector_is_attached(tools)) webkit_web_inspector_detach(tools);
+        return G_SOURCE_REMOVE;
+      },
+      g_object_ref(inspector), g_object_unref);
+  return FALSE;
 }
 
 void OmbrixCefHandler::ShowDevTools(WebKitWebView* view, bool inspect) {

@@ -75,6 +75,7 @@ class OmbrixCefHandler {
   static void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
                                      gpointer self);
   static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);
+  static gboolean OnKeyPress(GtkWidget* view, GdkEventKey* event, gpointer self);
 
   WebKitWebContext* context_;
   ManifestUtil& manifest_;
@@ -83,5 +84,13 @@ class OmbrixCefHandler {
   std::vector<Browser> browsers_;
   bool shown_once_ = false;
   bool exiting_ = false;
+  // A crashed page is loaded again at once a few times a minute; beyond that
+  // after a growing delay, with a notice page meanwhile.
+  void RestartCrashedPage(WebKitWebView* view);
+  static gboolean OnRestartDue(gpointer self);
+
   std::vector<qint64> restarts_;  // when crashed pages were started again (ms)
+  int restart_delay_ms_ = 0;      // 0 while restarts go at once
+  QString crashed_uri_;           // the page to start again
+  guint restart_timer_ = 0;
 };

@@ -12,13 +12,6 @@ bool HoldsWholeFrame(const QByteArray& bytes) {
   return length > 0 && bytes.size() >= length;
 }
 
-// Bytes before the first start byte are noise (the tail of an earlier reply,
-// line noise): drop them so the frame is taken from its start.
-void DropLeadingNoise(QByteArray& bytes) {
-  const int start = bytes.indexOf(char(kStart));
-  bytes.remove(0, start < 0 ? bytes.size() : start);
-}
-
 int ClampWait(qint64 ms) { return int(qBound<qint64>(0, ms, std::numeric_limits<int>::max())); }
 
 }  // namespace
@@ -28,13 +21,11 @@ QByteArray ReadFrame(ByteSource& source, qint64 limitMs) {
   QByteArray bytes;
   if (!source.WaitForBytes(ClampWait(limitMs))) return bytes;
   bytes += source.ReadAvailable();
-  DropLeadingNoise(bytes);
   while (!HoldsWholeFrame(bytes)) {
     const qint64 left = limitMs - (source.NowMs() - start);
     if (left < 1) break;
     if (!source.WaitForBytes(ClampWait(left))) break;
     bytes += source.ReadAvailable();
-    DropLeadingNoise(bytes);
   }
   if (bytes.size() < 2) return QByteArray();
   const int length = ReplyFrameLength(bytes);

@@ -20,9 +20,9 @@ class ByteSource {
 };
 
 // Reads one reply frame, waiting at most `limitMs` in total from the call.
-// The frame starts at the first start byte (0x02); bytes before it are
-// dropped. The frame length comes from byte 1 (length = byte 1 + 6); pieces are
-// appended until the frame is whole, the time is up or no more bytes come.
+// The first byte that arrives is the frame's start byte, whatever its value
+// (the caller clears stale input before each request). The frame length comes from byte 1 (length =
+// byte 1 + 6); pieces are appended until the frame is whole, the time is up or no more bytes come.
 // Bytes after the frame are dropped. Fewer than two bytes give an empty
 // result; a short frame is returned as read.
 QByteArray ReadFrame(ByteSource& source, qint64 limitMs);

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <QDebug>
 #include <atomic>
 
 #include "renderer/jsc_bridge.h"
@@ -46,8 +47,10 @@ void PostCompletion(std::shared_ptr<CallbackWorker> worker, const QString& name,
 }
 
 CallbackRegistry& CallbackRegistry::Get() {
-  static CallbackRegistry registry;
-  return registry;
+  // Never destroyed: worker threads may still look workers up while the web
+  // process exits and runs its static destructors.
+  static auto* registry = new CallbackRegistry;
+  return *registry;
 }
 
 void CallbackRegistry::RegisterCallback(const JsArgs& arguments, int uuid) {
@@ -99,7 +102,11 @@ void CallbackRegistry::RemoveJSObject(int uuid) {
 CallOutcome CallbackRegistry::Call(int uuid, size_t index, const std::vector<JsPlain>& args) {
   CallOutcome outcome;
   auto it = callbacks_.find(uuid);
-  if (it == callbacks_.end() || index >= it->second.arguments.size()) return outcome;
+  if (it == callbacks_.end()) {
+    qDebug() << "no page waits for call" << uuid;  // its page or frame has gone
+    return outcome;
+  }
+  if (index >= it->second.arguments.size()) return outcome;
   // Copies: the callback may remove its own record or release its context.
   const JsValue function = it->second.arguments[index];
   if (!it->second.js || !function.IsFunction()) return outcome;

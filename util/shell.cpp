@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QFileInfo>
 
+#include "util/util_win.h"
+
 namespace ombrix {
 namespace {
 
@@ -39,6 +41,7 @@ bool ShowItemsOverDBus(const QByteArray& uri) {
 }  // namespace
 
 bool OpenFolderAndSelect(const QString& path) {
+  if (!IsFilePath(path)) return false;
   const QString absolute = QFileInfo(path).absoluteFilePath();
   if (ShowItemsOverDBus(FileUri(absolute))) return true;
   const QByteArray folder = FileUri(QFileInfo(absolute).absolutePath());

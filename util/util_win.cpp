@@ -38,6 +38,8 @@ QByteArray ExecutableFileName(pid_t pid) {
 
 }  // namespace
 
+bool IsFilePath(const QString& path) { return !path.isEmpty() && !path.contains(QChar(0)); }
+
 QString ExecutablePath() {
   QMutexLocker lock(&g_path_mutex);
   if (g_executable_path.isEmpty()) g_executable_path = ReadSelfExe();

@@ -15,6 +15,10 @@ struct Rect {
   int height() const { return bottom - top; }
 };
 
+// False for a path that can name no file: empty, or holding a NUL character
+// (the kernel would stop at the NUL and reach another file).
+bool IsFilePath(const QString& path);
+
 // Full path of the running executable. The web process runs inside WebKit's own
 // executable, so the shell hands its path over and the extension sets it here.
 QString ExecutablePath();

@@ -107,12 +107,13 @@ TEST(FpjReadFrame, AssemblesPiecesAndDropsSurplus) {
   EXPECT_EQ(source.elapsed(), 50);  // returned as soon as the frame was whole
 }
 
-TEST(FpjReadFrame, NoiseBeforeTheStartByteIsDropped) {
-  ScriptedSource source({{0, Hex("A58DFF")}, {20, Hex("00020201")}, {40, Hex("1100002A40")}});
-  EXPECT_EQ(fpj::ReadFrame(source, 5000), Hex("0202011100002A40"));
-  ScriptedSource noiseOnly({{0, Hex("A58DFF")}});
-  EXPECT_TRUE(fpj::ReadFrame(noiseOnly, 300).isEmpty());
-  EXPECT_EQ(noiseOnly.elapsed(), 300);
+TEST(FpjReadFrame, FirstByteIsTheStartByteWhateverItIs) {
+  // A device that starts its replies with another byte is still understood, and
+  // a 0x02 inside the frame does not move its start.
+  ScriptedSource other({{0, Hex("AA02")}, {20, Hex("01110000")}, {40, Hex("2A40")}});
+  EXPECT_EQ(fpj::ReadFrame(other, 5000), Hex("AA02011100002A40"));
+  ScriptedSource inner({{0, Hex("0502020202")}, {20, Hex("020202")}});
+  EXPECT_EQ(fpj::ReadFrame(inner, 5000), Hex("0502020202020202"));
 }
 
 TEST(FpjReadFrame, NothingArrivesWaitsTheWholeLimit) {

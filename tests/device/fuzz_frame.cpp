@@ -71,9 +71,7 @@ void RunOne(const uint8_t* data, size_t size) {
 
   Require(!source.negativeWait(), "negative wait");
   Require(source.elapsed() <= script.limitMs, "waited past the limit");
-  const int first = script.stream.indexOf('\x02');
-  const QByteArray fromStart = first < 0 ? QByteArray() : script.stream.mid(first);
-  Require(fromStart.startsWith(frame), "frame does not begin at the first start byte");
+  Require(script.stream.startsWith(frame), "frame does not begin at the first byte");
   const int length = fpj::ReplyFrameLength(frame);
   Require(frame.isEmpty() || (frame.size() >= 2 && frame.size() <= length), "bad frame size");
   if (frame.isEmpty() || frame.size() < length) {

@@ -1,5 +1,10 @@
 // Pages drive the ticket dispenser: the fpj-sim simulator on a real pty, the
 // real shell, and ombrix.fpj called from page script.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <QFile>
 
 #include "fixture.h"
@@ -191,6 +196,46 @@ TEST_F(FpjPageTest, ReadmeExampleWorks) {
   )");
   EXPECT_EQ(r["text"].toString().trimmed(), "sell: code 0, tickets 2\nleft in stock: 48");
   EXPECT_EQ(r["status"].toInt(), -100);  // closed
+}
+
+TEST_F(FpjPageTest, LeavingWhileJobsRunEndsWithStatusZero) {
+  // The web processes outlive the shell for a moment: they become this test's
+  // children, so a crash of theirs during exit is seen here.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  StartSim({"--stock", "10", "--ticket-ms", "2000"});
+  const QString fifo = shell_->dir() + "/blocked";
+  ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  shell_->WriteFile("web/index.html", TestPage(WithPort(R"(
+    const dir = ombrix.app.apppath();
+    ombrix.fpj.open(PORT);
+    ombrix.fpj.sellbill(5, function() {});
+    ombrix.app.createserver('leaving-' + Date.now(), function() {
+      ombrix.file.write(dir + '/blocked', 'never read', function() {});
+      save({started: true}, 'started.json');
+      setInterval(function() { if (ombrix.file.exist(dir + '/go')) ombrix.app.exitapp(); }, 50);
+    }, function() {}, function() {});
+  )")));
+  shell_->WriteManifest(PageManifest("Leaving"));
+  shell_->Start();
+  ASSERT_FALSE(shell_->WaitForResults(milliseconds(30000), "started.json").isEmpty());
+  const pid_t group = shell_->pid();
+  const std::string engine = e2e::Run("pgrep -P " + std::to_string(group) + " WebKit");
+  ASSERT_FALSE(engine.empty());
+  shell_->WriteFile("go", "");
+  EXPECT_EQ(shell_->Wait(), 0);
+  for (size_t at = 0; at < engine.size(); at = engine.find('\n', at) + 1) {
+    const pid_t pid = pid_t(std::stol(engine.substr(at)));
+    int status = 0;
+    // Ours to wait for now, unless the shell already collected it.
+    const bool ours =
+        WaitFor([&] { return waitpid(pid, &status, WNOHANG) != 0; }, milliseconds(20000));
+    EXPECT_TRUE(ours);
+    EXPECT_FALSE(WIFSIGNALED(status)) << "an engine process died of signal " << WTERMSIG(status);
+  }
+  kill(-group, SIGKILL);  // helpers the desktop libraries started (D-Bus)
+  while (waitpid(-group, nullptr, 0) > 0) {
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 }  // namespace

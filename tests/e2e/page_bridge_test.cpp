@@ -122,7 +122,7 @@ TEST_F(BridgeTest, FileFamilyCopiesWritesDeletesAndTests) {
   const QJsonObject r = RunPage(R"(
     const dir = ombrix.app.apppath();
     const r = {ids: []};
-    let pending = 7;
+    let pending = 9;
     function done(key) { return function(ok) { r[key] = ok; if (--pending === 0) report(r); }; }
     r.ids.push(ombrix.file.copy(dir + '/src.txt', dir + '/existing.txt', done('replace')));
     r.ids.push(ombrix.file.copy(dir + '/src.txt', dir + '/new/deeper/copy.txt', done('intoNew')));
@@ -131,6 +131,10 @@ TEST_F(BridgeTest, FileFamilyCopiesWritesDeletesAndTests) {
     r.ids.push(ombrix.file.write(dir + '/no/such/folder/x.txt', 'x', done('writeNoFolder')));
     r.ids.push(ombrix.file.delete(dir + '/nothing-here.txt', done('deleteMissing')));
     r.ids.push(ombrix.file.write(dir + '/名字 ü.txt', '文字 😀', done('unicode')));
+    // A NUL ends the path for the kernel: such a path names no file at all.
+    r.ids.push(ombrix.file.write(dir + '/nul.txt\u0000junk', 'x', done('writeNul')));
+    r.ids.push(ombrix.file.copy(dir + '/src.txt\u0000junk', dir + '/nulcopy.txt', done('copyNul')));
+    r.existNul = ombrix.file.exist('/etc/passwd\u0000junk');
     r.existFolder = ombrix.file.exist(dir);
     r.existMissing = ombrix.file.exist(dir + '/missing.txt');
   )");
@@ -143,8 +147,13 @@ TEST_F(BridgeTest, FileFamilyCopiesWritesDeletesAndTests) {
   EXPECT_TRUE(r["unicode"].toBool());
   EXPECT_TRUE(r["existFolder"].toBool());
   EXPECT_FALSE(r["existMissing"].toBool());
+  EXPECT_FALSE(r["writeNul"].toBool());
+  EXPECT_FALSE(r["copyNul"].toBool());
+  EXPECT_FALSE(r["existNul"].toBool());
+  EXPECT_FALSE(QFile::exists(shell_->dir() + "/nul.txt"));
+  EXPECT_FALSE(QFile::exists(shell_->dir() + "/nulcopy.txt"));
   const QJsonArray ids = r["ids"].toArray();
-  ASSERT_EQ(ids.size(), 7);
+  ASSERT_EQ(ids.size(), 9);
   for (int i = 1; i < ids.size(); ++i) EXPECT_EQ(ids[i].toInt(), ids[i - 1].toInt() + 1);
   EXPECT_EQ(ReadBytes("existing.txt"), "new content");
   EXPECT_EQ(ReadBytes("new/deeper/copy.txt"), "new content");
@@ -174,7 +183,10 @@ TEST_F(BridgeTest, ResultAfterNavigationCallsNothing) {
   shell_->Start();
   ASSERT_FALSE(shell_->WaitForResults(milliseconds(30000), "second.json").isEmpty());
   Drain("slow1");
-  std::this_thread::sleep_for(milliseconds(300));  // let the first result reach the page side
+  // The first page's result has reached the page side and found nobody waiting.
+  ASSERT_TRUE(
+      WaitFor([&] { return shell_->Output().find("no page waits for call") != std::string::npos; },
+              milliseconds(30000)));
   Drain("slow2");
   const QJsonObject r = shell_->WaitForResults();
   EXPECT_TRUE(r["second"].toBool());
@@ -230,6 +242,25 @@ TEST_F(BridgeTest, ResizeToKeepsTheCornerAndTakesTheSize) {
       milliseconds(10000)));
   EXPECT_EQ(shell_->GetGeometry(window).x, 10);  // resizing keeps the top-left corner
   EXPECT_NE(shell_->Output().find("width :800 height :600"), std::string::npos);
+}
+
+TEST_F(BridgeTest, HugeResizeIsHeldToTheMonitorAndThePageLives) {
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    window.addEventListener('windowstate', function(e) {
+      if (e.detail.state !== 'windowstate.show') return;
+      window.addEventListener('resize', function() {
+        if (innerWidth === 1280) report({width: innerWidth, height: innerHeight});
+      });
+      ombrix.gui.resizeTo(40000, 40000);
+    });
+  )"));
+  shell_->WriteManifest(
+      PageManifest("Huge resize", {{"launch_width", 400}, {"launch_height", 300}}));
+  shell_->Start();
+  const QJsonObject r = shell_->WaitForResults();
+  EXPECT_EQ(r["width"].toInt(), 1280);  // the test display is 1280 x 1024
+  EXPECT_EQ(r["height"].toInt(), 1024);
+  EXPECT_EQ(shell_->Wait(), 0);
 }
 
 TEST_F(BridgeTest, MoveCenterCentresTheWindow) {

@@ -97,6 +97,7 @@ TEST(FpjDecide, FastFunctionsAndUnknownNames) {
 }
 
 TEST(FpjDecide, IntegersAreReadAsUnsigned32BitsAndCutTo16) {
+  EXPECT_EQ(Decide("sellbill", {Number(65535), Function()}).value, 65535);
   const std::pair<double, int> cuts[] = {{-1, 65535},        {300, 300},    {65535, 65535},
                                          {65536, 0},         {70000, 4464}, {4294967295.0, 65535},
                                          {-2147483648.0, 0}, {-65536, 0},   {-0.0, 0}};
@@ -106,9 +107,11 @@ TEST(FpjDecide, IntegersAreReadAsUnsigned32BitsAndCutTo16) {
     ASSERT_EQ(decision.action, Decision::kStartJob);
     EXPECT_EQ(decision.value, cut);
   }
-  for (double not_integer : {2.5, -0.5, 4294967296.0, -2147483649.0, qInf(), qQNaN()}) {
-    SCOPED_TRACE(not_integer);
-    EXPECT_EQ(Decide("sellbill", {Number(not_integer), Function()}).action,
+  // A ticket count is never cut: -1 must not sell 65535 tickets.
+  for (double not_a_count :
+       {-1.0, 65536.0, 2.5, -0.5, 4294967296.0, -2147483649.0, qInf(), qQNaN()}) {
+    SCOPED_TRACE(not_a_count);
+    EXPECT_EQ(Decide("sellbill", {Number(not_a_count), Function()}).action,
               Decision::kWrongArguments);
   }
 }
