@@ -353,8 +353,7 @@ void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view) {
   }
   restart_delay_ms_ = std::min(30000, restart_delay_ms_ ? restart_delay_ms_ * 2 : 1000);
   qDebug() << "page restarts in" << restart_delay_ms_ << "ms";
-  webkit_web_view_load_html(view, ombrix::StoppedPageHtml(restart_delay_ms_).constData(),
-                            "about:stopped");
+  webkit_web_view_load_html(view, ombrix::StoppedPageHtml(restart_delay_ms_).constData(), nullptr);
   restart_timer_ = g_timeout_add(guint(restart_delay_ms_), OnRestartDue, this);
 }
 

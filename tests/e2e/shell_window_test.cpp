@@ -261,6 +261,7 @@ TEST_F(StartTest, PageKeepsStartingAgainWhenItsWebProcessKeepsDying) {
     e2e::Run("kill -9 " + children.substr(0, children.find('\n')));
   }
   EXPECT_NE(shell_->Output().find("page restarts in 2000 ms"), std::string::npos);
+  EXPECT_EQ(shell_->Output().find("load failed"), std::string::npos);  // the notice page showed
   EXPECT_TRUE(shell_->Running());
 }
 
