@@ -4,7 +4,6 @@
 #include <QProcess>
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <thread>
 
 #include "app/manifest_util.h"
@@ -78,27 +77,6 @@ QString BlockText::Take(const fastipc::MemBlock& block) {
   return QString::fromUtf8(bytes.constData(), bytes.size());
 }
 
-std::uint32_t WriteWithin(fastipc::Client* client, const QByteArray& bytes,
-                          std::chrono::milliseconds limit) {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  std::thread watchdog([&] {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (finished.wait_for(lock, limit, [&] { return done; })) return;
-    qDebug() << "ipc write: no reader took the block, closing the client";
-    client->close();  // a waiting write returns at once
-  });
-  const std::uint32_t status = client->write(bytes.constData(), std::uint32_t(bytes.size()));
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    done = true;
-  }
-  finished.notify_one();
-  watchdog.join();
-  return status;
-}
-
 AppFun::AppFun(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString channel,
                ContextToken context)
     : CallbackWorker(std::move(handler), uuid),
@@ -141,10 +119,6 @@ std::vector<std::shared_ptr<AppFun>> LiveReadersOf(ContextToken context) {
   return found;
 }
 }  // namespace
-
-std::uint32_t BlocksFor(std::size_t size) {
-  return std::uint32_t(std::max<std::size_t>(1, (size + kBlockSize - 1) / kBlockSize));
-}
 
 void CloseServersOf(ContextToken context) {
   for (const std::shared_ptr<AppFun>& reader : LiveReadersOf(context)) {
@@ -255,6 +229,8 @@ void CloseAllServers() {
 }  // namespace app_ipc
 
 AppFunHandler::AppFunHandler(std::uint64_t page_id) : page_id_(page_id) {
+  // A write never blocks the page for long: each block gets its own limit.
+  client_.setBlockTimeout(int(app_ipc::kBlockLimit.count()));
   // A page that goes away takes its channel readers with it (once per process).
   static const bool listening = [] {
     CallbackRegistry::Get().AddReleaseListener(app_ipc::CloseServersOf);
@@ -347,9 +323,7 @@ bool AppFunHandler::WriteMessage(const JsArgs& arguments, const JsPlain& otherwi
     return true;
   }
   const QByteArray bytes = arguments[0].GetStringValue().toUtf8();
-  // The limit is for a reader that takes no block: it grows with the blocks.
-  const std::uint32_t status = app_ipc::WriteWithin(
-      &client_, bytes, app_ipc::kWriteLimit * app_ipc::BlocksFor(size_t(bytes.size())));
+  const std::uint32_t status = client_.write(bytes.constData(), std::uint32_t(bytes.size()));
   retval->Set(JsPlain::Int(int(status)));
   return true;
 }

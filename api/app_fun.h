@@ -49,8 +49,10 @@ namespace app_ipc {
 // Every server and client of the family uses blocks of this many bytes.
 constexpr std::uint32_t kBlockSize = 1024;
 
-// A page's write gives up after this long (the reader has stopped taking blocks).
-constexpr std::chrono::milliseconds kWriteLimit{3000};
+// A page's write gives up on a block that no reader takes within this long of
+// offering it (the client's block time-out): the write returns
+// fastipc::kWaitFailed and the client stays open.
+constexpr std::chrono::milliseconds kBlockLimit{3000};
 
 // The length of the longest prefix of data that does not end inside a UTF-8
 // character (a character cut at a block boundary).
@@ -67,11 +69,6 @@ class BlockText {
   static constexpr size_t kMaxPending = 64;  // unfinished messages whose writer may be gone
   std::map<std::string, QByteArray> carry_;
 };
-
-// Writes bytes as one message; when the reader takes no block for `limit`, the
-// client is closed and the write fails instead of blocking the caller.
-std::uint32_t WriteWithin(fastipc::Client* client, const QByteArray& bytes,
-                          std::chrono::milliseconds limit);
 
 // The reader of one createserver call. Its thread holds it while reading;
 // posted events hold it until they have run.
@@ -131,9 +128,6 @@ void CloseAllServers();
 // Closes every reader that the page context `context` started, in the table or
 // not, so that a reloaded page does not share its channel with an orphan.
 void CloseServersOf(ContextToken context);
-
-// Blocks of the channel's size that a message of `size` bytes takes.
-std::uint32_t BlocksFor(std::size_t size);
 
 }  // namespace app_ipc
 }  // namespace ombrix

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <shared_mutex>
 
@@ -28,6 +30,7 @@ struct Client::Impl {
   // Writers hold it shared; close() takes it exclusively once they have left.
   std::shared_mutex in_use;
   std::atomic<bool> closing{false};
+  std::atomic<int> block_timeout_ms{0};  // 0: wait for each block without limit
 
   int create(const std::wstring& name, uint32_t block_size);
   uint32_t write(const char* data, uint32_t len);
@@ -57,9 +60,19 @@ int Client::Impl::create(const std::wstring& name, uint32_t block_size) {
 }
 
 uint32_t Client::Impl::claimBlock() {
+  using Clock = std::chrono::steady_clock;
+  const int limit_ms = block_timeout_ms;
+  const Clock::time_point offered = Clock::now();
   while (!layout::casState(view, layout::kStateFree, layout::kStateClaimed)) {
     if (closing) return kClientNotOpen;
-    if (read_event.wait(kWaitSliceMs) == NamedEvent::Wait::kFailed) return kWaitFailed;
+    int slice_ms = kWaitSliceMs;
+    if (limit_ms > 0) {
+      const auto waited =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - offered).count();
+      if (waited >= limit_ms) return kWaitFailed;
+      slice_ms = static_cast<int>(std::min<long long>(slice_ms, limit_ms - waited));
+    }
+    if (read_event.wait(slice_ms) == NamedEvent::Wait::kFailed) return kWaitFailed;
   }
   return kOk;
 }
@@ -127,6 +140,10 @@ uint32_t Client::write(const char* data, uint32_t len) {
 
 void Client::close() {
   if (impl_ != nullptr) impl_->close();
+}
+
+void Client::setBlockTimeout(int ms) {
+  if (impl_ != nullptr) impl_->block_timeout_ms = ms > 0 ? ms : 0;
 }
 
 bool Client::isStable() const {

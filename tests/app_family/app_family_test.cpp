@@ -265,19 +265,6 @@ TEST_F(AppIpc, SecondCreateClientReplacesTheFirst) {
   readers.Call("exitapp");
 }
 
-// Blocks a reader takes no more: the page's write gives up instead of hanging.
-TEST(AppClient, WriteToAReaderThatStoppedReadingGivesUp) {
-  const QString channel = UniqueName("stuck");
-  fastipc::Server server;  // created, never reading
-  ASSERT_EQ(server.create(channel.toStdWString(), app_ipc::kBlockSize), 0);
-  fastipc::Client client;
-  ASSERT_EQ(client.create(channel.toStdWString(), app_ipc::kBlockSize), 0);
-  EXPECT_EQ(app_ipc::WriteWithin(&client, "fills the block", 300ms), 0u);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(app_ipc::WriteWithin(&client, "waits", 300ms), uint32_t(fastipc::kClientNotOpen));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-}
-
 // A recorder of the events a reader posts.
 class Events : public OmbrixCefExecuteCallbackHandler {
  public:

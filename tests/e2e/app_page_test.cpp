@@ -152,5 +152,69 @@ TEST_F(AppPageTest, ClientKillAndRunReachOtherPrograms) {
   if (!WaitFor([&] { return kill(listener, 0) != 0; }, milliseconds(5000))) kill(listener, SIGTERM);
 }
 
+// A write to a channel whose reader has gone: each block waits at most 3 s
+// from when it is offered, the write fails with 205 (a failed wait), and the
+// client keeps working once a reader is back.
+TEST_F(AppPageTest, WriteToAGoneReaderGivesUpWithinABlocksTimeAndTheClientStaysOpen) {
+  QTemporaryDir dir;
+  const std::string channel = Channel("gone");
+  const std::string control = Channel("control");
+  // Starts a reader of the channel; its output goes to dir/NAME.out.
+  auto listen = [&](const QString& name, const std::string& options) {
+    const QString files = dir.path() + "/" + name;
+    const pid_t pid = std::stoi("0" + e2e::Run(kBin + "/ombrix-ipc-listen " + channel + " " +
+                                               options + " >" + files.toStdString() + ".out 2>" +
+                                               files.toStdString() + ".err & echo $!"));
+    const bool listening = WaitFor([&] { return ReadAll(files + ".err").contains("listening on"); },
+                                   milliseconds(10000));
+    return listening ? pid : 0;
+  };
+  // The reader dies without closing: the channel's names stay, nobody reads.
+  const pid_t gone = listen("gone", "");
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(kill(gone, SIGKILL), 0);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const QString stat = ReadAll(QStringLiteral("/proc/%1/stat").arg(gone));
+        return stat.isEmpty() || stat.contains(") Z ");
+      },
+      milliseconds(10000)));
+
+  QByteArray script = R"(
+    const r = {};
+    ombrix.app.createserver('CONTROL', function() {
+      r.client = ombrix.app.createclient('CHANNEL');
+      const start = Date.now();
+      r.big = ombrix.app.sendipcmsg('z'.repeat(1024 * 1024));
+      r.ms = Date.now() - start;
+      save(r, 'gave-up.json');
+    }, function() { r.failed = 'control'; report(r); }, function() {
+      r.after = ombrix.app.sendipcmsg('after');
+      r.visible = ombrix.app.IsWindowVisible('visible');
+      report(r);
+    });
+  )";
+  StartPage(script.replace("CONTROL", control.c_str()).replace("CHANNEL", channel.c_str()));
+  const QJsonObject first = shell_->WaitForResults(milliseconds(30000), "gave-up.json");
+  ASSERT_FALSE(first.isEmpty()) << "the page is still blocked in sendipcmsg";
+  EXPECT_EQ(first["client"].toInt(), 0);
+  EXPECT_EQ(first["big"].toInt(), 205);
+  EXPECT_LT(first["ms"].toInt(), 6000);
+
+  // A reader is back on the same channel; the page's client reaches it.
+  const pid_t back = listen("back", "--count 2");
+  ASSERT_GT(back, 0);
+  ASSERT_EQ(IpcSend(control, "go"), 0);
+  const QJsonObject r = shell_->WaitForResults();
+  EXPECT_FALSE(r.contains("failed"));
+  EXPECT_EQ(r["after"].toInt(), 0);
+  EXPECT_EQ(r["visible"].toInt(), 0);
+  EXPECT_TRUE(WaitFor([&] { return ReadAll(dir.path() + "/back.out") == "after\nvisible\n"; },
+                      milliseconds(10000)))
+      << ReadAll(dir.path() + "/back.out").toStdString();
+  EXPECT_EQ(shell_->Wait(), 0);
+  if (!WaitFor([&] { return kill(back, 0) != 0; }, milliseconds(5000))) kill(back, SIGTERM);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -409,6 +409,44 @@ TEST(FastipcLifecycle, ClientCloseReleasesAWriterWaitingOnAnotherThread) {
   killChild(&claimer, SIGKILL);
 }
 
+// With a block time-out, a block nobody takes fails the write (205) instead of
+// blocking it; the limit is per block, so a slow reader that takes every block
+// in time gets a long message whole, and the client keeps working throughout.
+TEST(FastipcLifecycle, BlockTimeoutGivesUpOnABlockNobodyTakesAndKeepsTheClient) {
+  const std::string channel = uniqueChannel("timeout");
+  fastipc::Server server;  // created, not reading yet
+  ASSERT_EQ(server.create(qx::s2w(channel), kBlock), 0);
+  Collector collector;
+  server.setListener(&collector);
+  fastipc::Client client;
+  ASSERT_EQ(client.create(qx::s2w(channel), kBlock), 0);
+  client.setBlockTimeout(1500);
+  ASSERT_EQ(client.write("first", 5), 0u);  // the free block takes it
+  const auto start = steady_clock::now();
+  EXPECT_EQ(client.write("second", 6), 205u);
+  const auto waited = steady_clock::now() - start;
+  EXPECT_GE(waited, milliseconds(1500));
+  EXPECT_LT(waited, milliseconds(5000));
+  EXPECT_TRUE(client.isStable());
+
+  // A reader that needs a fifth of the limit for each block: the message takes
+  // longer than the limit, each block far less.
+  collector.on_block_ = [](size_t) { std::this_thread::sleep_for(milliseconds(300)); };
+  std::thread reader([&] { server.startRead(); });
+  std::string text;
+  for (int i = 0; i < 8 * static_cast<int>(kBlock); ++i) text += static_cast<char>('a' + i % 26);
+  EXPECT_EQ(client.write(text.data(), static_cast<uint32_t>(text.size())), 0u);
+  EXPECT_TRUE(collector.waitFor(9));
+  server.close();
+  reader.join();
+  const std::vector<MemBlock> blocks = collector.blocks();
+  ASSERT_EQ(blocks.size(), 9u);
+  EXPECT_EQ(payload(blocks[0]), "first");
+  std::string joined;
+  for (size_t i = 1; i < blocks.size(); ++i) joined += payload(blocks[i]);
+  EXPECT_EQ(joined, text);
+}
+
 TEST(FastipcTools, ListenPrintsWholeMessagesAndStopsAfterCount) {
   const std::string channel = uniqueChannel("listen");
   Child listener = startChild({IPC_LISTEN_PATH, channel, "--count", "2"});

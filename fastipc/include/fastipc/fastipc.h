@@ -34,7 +34,8 @@ enum Status : int {
   kOpenReadEventFailed = 202,     // Client::create: "N_r" missing
   kCreateWriteEventFailed = 203,  // Server::create: "N_w" could not be created, or unusable name
   kCreateReadEventFailed = 204,   // Server::create: "N_r" could not be created
-  kWaitFailed = 205,              // Client::write: waiting for the released block failed
+  kWaitFailed = 205,              // Client::write: waiting for the released block failed, or
+                                  // no reader released it within the block time-out
   kCreateMappingFailed = 301,     // Server::create: "N_m" could not be created or sized
   kOpenMappingFailed = 302,       // Client::create: "N_m" missing
   kMapViewFailed = 303,           // create: the block could not be mapped (or is too small)
@@ -117,6 +118,13 @@ class Client {
   // Sends `len` bytes as one message, cut into pieces of the block size when
   // longer. Blocks while the shared block is busy. Returns a Status.
   uint32_t write(const char* data, uint32_t len);
+  // Limits how long write waits for the shared block: each block (each piece
+  // of a message) gets at most `ms` milliseconds from the moment the writer
+  // starts waiting for it. When they pass, write returns kWaitFailed; pieces
+  // already sent stay sent, the client stays open, and a later write waits
+  // afresh. 0 (the default) waits without limit. The setting is kept across
+  // create and close and applies from the next block a write waits for.
+  void setBlockTimeout(int ms);
   // Releases the handles and the view; a write waiting on another thread
   // returns kClientNotOpen.
   void close();
