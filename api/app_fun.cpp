@@ -98,21 +98,34 @@ namespace {
 std::atomic<int> g_running_readers{0};
 
 // Every reader whose thread has not ended, for closing a context's readers.
-std::mutex g_live_mutex;
-std::vector<std::weak_ptr<AppFun>> g_live_readers;
+// Never destroyed, like the server table: it must outlive every reader thread.
+struct LiveReaders {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<AppFun>> readers;
+};
 
-void Track(const std::shared_ptr<AppFun>& reader) {
-  std::lock_guard<std::mutex> lock(g_live_mutex);
-  g_live_readers.erase(std::remove_if(g_live_readers.begin(), g_live_readers.end(),
-                                      [](const std::weak_ptr<AppFun>& r) { return r.expired(); }),
-                       g_live_readers.end());
-  g_live_readers.push_back(reader);
+LiveReaders& Live() {
+  static auto* live = new LiveReaders;
+  return *live;
+}
+
+// Adds reader, or with `add` false removes it; expired entries go either way.
+void Track(const std::shared_ptr<AppFun>& reader, bool add = true) {
+  LiveReaders& live = Live();
+  std::lock_guard<std::mutex> lock(live.mutex);
+  live.readers.erase(std::remove_if(live.readers.begin(), live.readers.end(),
+                                    [&](const std::weak_ptr<AppFun>& r) {
+                                      return r.expired() || (!add && r.lock() == reader);
+                                    }),
+                     live.readers.end());
+  if (add) live.readers.push_back(reader);
 }
 
 std::vector<std::shared_ptr<AppFun>> LiveReadersOf(ContextToken context) {
-  std::lock_guard<std::mutex> lock(g_live_mutex);
+  LiveReaders& live = Live();
+  std::lock_guard<std::mutex> lock(live.mutex);
   std::vector<std::shared_ptr<AppFun>> found;
-  for (const std::weak_ptr<AppFun>& weak : g_live_readers) {
+  for (const std::weak_ptr<AppFun>& weak : live.readers) {
     std::shared_ptr<AppFun> reader = weak.lock();
     if (reader && reader->context() == context) found.push_back(std::move(reader));
   }
@@ -129,14 +142,22 @@ void CloseServersOf(ContextToken context) {
 
 int RunningReaders() { return g_running_readers; }
 
-void AppFun::Start(const std::shared_ptr<AppFun>& worker) {
+bool AppFun::Start(const std::shared_ptr<AppFun>& worker) {
   Track(worker);
   ++g_running_readers;
-  std::thread([reader = worker]() mutable {
-    reader->Read();
-    reader.reset();
+  try {
+    std::thread([reader = worker]() mutable {
+      reader->Read();
+      reader.reset();
+      --g_running_readers;
+    }).detach();
+  } catch (const std::exception& e) {  // std::system_error when the system has no thread to give
+    qDebug() << "createserver" << worker->channel_ << "could not start its reader:" << e.what();
     --g_running_readers;
-  }).detach();
+    Track(worker, false);
+    return false;
+  }
+  return true;
 }
 
 void AppFun::Read() {
@@ -180,8 +201,8 @@ void AppFun::onRead(fastipc::MemBlock* block) {
 }
 
 ServerTable& ServerTable::Get() {
-  static ServerTable table;
-  return table;
+  static auto* table = new ServerTable;
+  return *table;
 }
 
 bool ServerTable::Insert(const std::string& name, const std::shared_ptr<AppFun>& reader) {
@@ -311,7 +332,13 @@ bool AppFunHandler::CreateServer(const JsArgs& arguments, JsReturn* retval) {
   registry.RegisterJSObject(uuid, worker);
   // In the table from now on, so that a closeserver in the same script finds it.
   app_ipc::ServerTable::Get().Insert(worker->key(), worker);
-  app_ipc::AppFun::Start(worker);
+  if (!app_ipc::AppFun::Start(worker)) {
+    app_ipc::ServerTable::Get().RemoveIfOwn(worker->key(), worker.get());
+    registry.RemoveCallback(uuid);
+    registry.RemoveJSObject(uuid);
+    retval->Set(JsPlain::Bool(false));
+    return true;
+  }
   retval->Set(JsPlain::Bool(true));
   return true;
 }

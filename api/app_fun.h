@@ -80,8 +80,9 @@ class AppFun : public CallbackWorker,
          ContextToken context = 0);
   ~AppFun() override;
 
-  // Starts the reading thread, which is handed the worker itself.
-  static void Start(const std::shared_ptr<AppFun>& worker);
+  // Starts the reading thread, which is handed the worker itself. False when
+  // no thread could be started; then nothing of the reader is left running.
+  static bool Start(const std::shared_ptr<AppFun>& worker);
   const std::string& key() const { return key_; }
   // Ends the read loop, or keeps it from starting; any thread.
   void Close();
@@ -105,6 +106,7 @@ class AppFun : public CallbackWorker,
 // Each entry goes when its reader's loop ends.
 class ServerTable {
  public:
+  // Never destroyed: a reader's thread may end while the process exits.
   static ServerTable& Get();
   // False (and nothing changes) when the name is taken.
   bool Insert(const std::string& name, const std::shared_ptr<AppFun>& reader);

@@ -2,6 +2,7 @@
 // page, and the other programs are real channel ends and real processes.
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -271,6 +272,92 @@ class Events : public OmbrixCefExecuteCallbackHandler {
   void ExecuteCallback(const QString& name, int, void*, bool) override { names << name; }
   QStringList names;
 };
+
+// While set, every new thread of this process fails to start: its default
+// stack is larger than the address space.
+class ThreadsCannotStart {
+ public:
+  ThreadsCannotStart() {
+    pthread_getattr_default_np(&saved_);
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t(1) << 50);
+    pthread_setattr_default_np(&huge);
+    pthread_attr_destroy(&huge);
+  }
+  ~ThreadsCannotStart() {
+    pthread_setattr_default_np(&saved_);
+    pthread_attr_destroy(&saved_);
+  }
+
+ private:
+  pthread_attr_t saved_;
+};
+
+TEST_F(AppIpc, ReaderWhoseThreadCannotStartLeavesNothingBehind) {
+  Page page;
+  CallbackRegistry& registry = CallbackRegistry::Get();
+  const size_t callbacks = registry.callback_count();
+  const size_t objects = registry.object_count();
+  const QString channel = UniqueName("nothread");
+  JsReturn started;
+  {
+    ThreadsCannotStart no_threads;
+    EXPECT_NO_THROW(started = page.Call("createserver", ServerArgs(channel)));
+  }
+  EXPECT_TRUE(IsBool(started, false));
+  EXPECT_EQ(registry.callback_count(), callbacks);
+  EXPECT_EQ(registry.object_count(), objects);
+  EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
+  EXPECT_EQ(app_ipc::RunningReaders(), 0);
+  // With threads back, the same channel starts as usual.
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
+  ASSERT_TRUE(page.WaitForLog(1));
+  EXPECT_EQ(page.Log(), "success");
+}
+
+// Exit runs static destructors while a reader's thread may still be ending
+// (a page released during the web process's teardown closes its readers).
+// The child registers an exit handler before the family's first use, so the
+// handler runs after the family's statics would have been destroyed, and ends
+// a reader there. glibc fills freed memory in the child, so that a use of a
+// destroyed object shows as a crash.
+std::shared_ptr<AppFun>* g_reader_ending_at_exit = nullptr;
+
+[[noreturn]] void ExitWhileAReaderEnds() {
+  std::atexit([] {
+    (*g_reader_ending_at_exit)->Close();
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (app_ipc::RunningReaders() != 0) {
+      if (std::chrono::steady_clock::now() > end) std::_Exit(3);
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  const QString channel = UniqueName("exit");
+  auto events = std::make_shared<Events>();
+  auto reader = std::make_shared<AppFun>(events, 1, channel);
+  ServerTable::Get().Insert(channel.toStdString(), reader);
+  AppFun::Start(reader);
+  if (!PumpUntil([&] { return events->names.size() == 1; })) std::_Exit(4);
+  g_reader_ending_at_exit = new std::shared_ptr<AppFun>(reader);
+  std::exit(0);
+}
+
+TEST(AppExit, ReaderEndingWhileTheProcessExitsIsSafe) {
+  if (std::getenv("OMBRIX_EXIT_WHILE_A_READER_ENDS")) ExitWhileAReaderEnds();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("OMBRIX_EXIT_WHILE_A_READER_ENDS", "1", 1);
+    setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0:glibc.malloc.perturb=85", 1);
+    execl("/proc/self/exe", "app_family_exit",
+          "--gtest_filter=AppExit.ReaderEndingWhileTheProcessExitsIsSafe", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 TEST_F(AppIpc, EntryGoesWithItsReaderAndDuplicatesKeepTheFirst) {
   const QString channel = UniqueName("table");
