@@ -6,9 +6,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -64,7 +66,12 @@ struct RunningServer {
   explicit RunningServer(const std::string& channel, uint32_t size = kBlock) {
     status = server.create(qx::s2w(channel), size);
     server.setListener(&collector);
-    if (status == 0) reader = std::thread([this] { server.startRead(); });
+    if (status == 0) {
+      reader = std::thread([this] {
+        reader_tid = gettid();
+        server.startRead();
+      });
+    }
   }
   ~RunningServer() { stop(); }
   void stop() {
@@ -74,6 +81,7 @@ struct RunningServer {
   fastipc::Server server;
   Collector collector;
   std::thread reader;
+  std::atomic<pid_t> reader_tid{0};
   int status;
 };
 
@@ -120,6 +128,42 @@ struct RawBlock {
   size_t bytes;
   unsigned char* view;
 };
+
+// True while thread `tid` of this process is blocked (a wait, not running).
+bool threadBlocked(pid_t tid) {
+  if (tid == 0) return false;
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t end_of_name = line.rfind(')');
+  return end_of_name != std::string::npos && line.compare(end_of_name, 4, ") S ") == 0;
+}
+
+// The count of the channel's write event: wakes no reader has taken yet.
+int pendingWakes(const std::string& channel) {
+  sem_t* sem = sem_open(("/" + channel + "_w").c_str(), 0);
+  if (sem == SEM_FAILED) return -1;
+  int count = -1;
+  sem_getvalue(sem, &count);
+  sem_close(sem);
+  return count;
+}
+
+// Waits until the last block delivered carries `text`.
+bool lastPayloadIs(Collector& collector, const std::string& text) {
+  return eventually(
+      [&] {
+        const std::vector<MemBlock> blocks = collector.blocks();
+        return !blocks.empty() && std::string(blocks.back().data, blocks.back().length) == text;
+      },
+      10000);
+}
+
+std::vector<std::string> payloads(const std::vector<MemBlock>& blocks) {
+  std::vector<std::string> texts;
+  for (const MemBlock& block : blocks) texts.emplace_back(block.data, block.length);
+  return texts;
+}
 
 void postWriteEvent(const std::string& channel, int times) {
   sem_t* sem = sem_open(("/" + channel + "_w").c_str(), 0);
@@ -223,13 +267,13 @@ TEST(FastipcReader, StaleWakesDeliverNothing) {
   RunningServer s(channel);
   ASSERT_EQ(s.status, 0);
   postWriteEvent(channel, 5);  // a semaphore keeps every post, unlike an event
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_TRUE(s.collector.blocks().empty());
+  // Once the reader has taken every stale wake, anything they delivered comes
+  // before the two real messages.
+  ASSERT_TRUE(eventually([&] { return pendingWakes(channel) == 0; }));
   ASSERT_EQ(sendText(channel, "real"), 0);
-  ASSERT_TRUE(s.collector.waitFor(1));
-  std::this_thread::sleep_for(milliseconds(200));
-  ASSERT_EQ(s.collector.blocks().size(), 1u);
-  EXPECT_EQ(payload(s.collector.blocks()[0]), "real");
+  ASSERT_EQ(sendText(channel, "marker"), 0);
+  ASSERT_TRUE(lastPayloadIs(s.collector, "marker"));
+  EXPECT_EQ(payloads(s.collector.blocks()), (std::vector<std::string>{"real", "marker"}));
 }
 
 TEST(FastipcReader, LengthBeyondTheBlockSizeIsCutToIt) {
@@ -284,7 +328,7 @@ TEST(FastipcLifecycle, CloseWakesAWaitingReaderAndMayBeRepeated) {
   ASSERT_EQ(s.status, 0);
   EXPECT_TRUE(s.server.isStable());
   EXPECT_TRUE(namesExist(channel));
-  std::this_thread::sleep_for(milliseconds(50));
+  ASSERT_TRUE(eventually([&] { return threadBlocked(s.reader_tid); }));  // waiting for a block
   const auto start = steady_clock::now();
   s.server.close();
   s.reader.join();
@@ -366,10 +410,12 @@ TEST(FastipcLifecycle, StaleChannelOfAKilledServerDoesNotBreakTheNext) {
   {
     RunningServer s(channel);
     ASSERT_EQ(s.status, 0);
+    // The new reader has taken the stale wakes before the two real messages.
+    ASSERT_TRUE(eventually([&] { return pendingWakes(channel) == 0; }));
     ASSERT_EQ(sendText(channel, "fresh"), 0);
-    ASSERT_TRUE(s.collector.waitFor(1));
-    std::this_thread::sleep_for(milliseconds(150));
-    EXPECT_EQ(s.collector.blocks().size(), 1u);
+    ASSERT_EQ(sendText(channel, "marker"), 0);
+    ASSERT_TRUE(lastPayloadIs(s.collector, "marker"));
+    EXPECT_EQ(payloads(s.collector.blocks()), (std::vector<std::string>{"fresh", "marker"}));
   }
   EXPECT_TRUE(namesGone(channel));
 }
@@ -399,8 +445,12 @@ TEST(FastipcLifecycle, ClientCloseReleasesAWriterWaitingOnAnotherThread) {
   fastipc::Client client;
   ASSERT_EQ(client.create(qx::s2w(channel), kBlock), 0);
   uint32_t status = 0;
-  std::thread writer([&] { status = client.write("blocked", 7); });
-  std::this_thread::sleep_for(milliseconds(150));
+  std::atomic<pid_t> writer_tid{0};
+  std::thread writer([&] {
+    writer_tid = gettid();
+    status = client.write("blocked", 7);
+  });
+  EXPECT_TRUE(eventually([&] { return threadBlocked(writer_tid); }));  // waiting for the block
   const auto start = steady_clock::now();
   client.close();
   writer.join();
