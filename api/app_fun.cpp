@@ -289,7 +289,8 @@ bool AppFunHandler::ExitApp() {
 }
 
 bool AppFunHandler::RunApp(const JsArgs& arguments) {
-  if (!OneString(arguments)) return true;
+  // A command line holding a NUL would run another program than the one named.
+  if (!OneString(arguments) || !IsFilePath(arguments[0].GetStringValue())) return true;
   const QStringList parts = QProcess::splitCommand(arguments[0].GetStringValue());
   if (parts.isEmpty()) return true;
   const bool started = QProcess::startDetached(parts.first(), parts.mid(1));
