@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "browser/ombrix_cef_handler_win.h"
-#include "browser/stopped_page.h"
 
 namespace {
 
@@ -190,8 +189,10 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
 }
 
 void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
-  (void)view;
-  if (event == WEBKIT_LOAD_FINISHED) static_cast<OmbrixCefHandler*>(self)->ApplyLaunchState(false);
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (event != WEBKIT_LOAD_FINISHED) return;
+  if (view == handler->main_browser_ && handler->restart_timer_) qDebug() << "notice page shown";
+  handler->ApplyLaunchState(false);
 }
 
 gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
@@ -333,28 +334,24 @@ void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
 }
 
 void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view) {
-  // A kiosk must never stay blank.
+  const qint64 now = g_get_monotonic_time() / 1000;
   if (view != main_browser_) {
-    webkit_web_view_reload(view);  // a pop-up: its user can close it
+    // A pop-up its user can close: a few restarts, then it is left as it is.
+    if (popup_restarts_.OnCrash(now) == 0) webkit_web_view_reload(view);
     return;
   }
-  const qint64 now = g_get_monotonic_time() / 1000;
-  restarts_.erase(std::remove_if(restarts_.begin(), restarts_.end(),
-                                 [now](qint64 at) { return now - at > 60000; }),
-                  restarts_.end());
-  if (restarts_.empty()) restart_delay_ms_ = 0;  // a calm minute: start afresh
-  if (restart_timer_) return;                    // the notice page itself died
+  if (restart_timer_) return;  // the notice page itself went: the restart is due anyway
   const char* uri = webkit_web_view_get_uri(view);
   if (uri && !g_str_has_prefix(uri, "about:")) crashed_uri_ = QString::fromUtf8(uri);
-  restarts_.push_back(now);
-  if (restarts_.size() <= 3) {
+  // A kiosk must never stay blank.
+  const int delay_ms = main_restarts_.OnCrash(now);
+  if (delay_ms == 0) {
     webkit_web_view_reload(view);
     return;
   }
-  restart_delay_ms_ = std::min(30000, restart_delay_ms_ ? restart_delay_ms_ * 2 : 1000);
-  qDebug() << "page restarts in" << restart_delay_ms_ << "ms";
-  webkit_web_view_load_html(view, ombrix::StoppedPageHtml(restart_delay_ms_).constData(), nullptr);
-  restart_timer_ = g_timeout_add(guint(restart_delay_ms_), OnRestartDue, this);
+  qDebug() << "page restarts in" << delay_ms << "ms";
+  webkit_web_view_load_html(view, ombrix::StoppedPageHtml(delay_ms).constData(), nullptr);
+  restart_timer_ = g_timeout_add(guint(delay_ms), OnRestartDue, this);
 }
 
 gboolean OmbrixCefHandler::OnRestartDue(gpointer self) {
@@ -368,18 +365,17 @@ gboolean OmbrixCefHandler::OnRestartDue(gpointer self) {
 
 gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {
   (void)self;
-  // The engine opens the tools inside the page's window by default; the shell's
-  // window is the kiosk page alone, so they move into a window of their own as
-  // soon as they exist.
+  // The engine would open the tools inside the page's window; the shell's window
+  // is the kiosk page alone. The tools are kept out of it (TRUE) and, counted as
+  // attached by the engine, detached at once into a window of their own.
   g_idle_add_full(
       G_PRIORITY_DEFAULT_IDLE,
       [](gpointer data) {
-        auto* tools = WEBKIT_WEB_INSPECTOR(data);
-        if (webkit_web_inspector_is_attached(tools)) webkit_web_inspector_detach(tools);
+        webkit_web_inspector_detach(WEBKIT_WEB_INSPECTOR(data));
         return G_SOURCE_REMOVE;
       },
       g_object_ref(inspector), g_object_unref);
-  return FALSE;
+  return TRUE;
 }
 
 void OmbrixCefHandler::ShowDevTools(WebKitWebView* view, bool inspect) {

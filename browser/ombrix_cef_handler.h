@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/manifest_util.h"
+#include "browser/crash_restart.h"
 #include "browser/message_dispatch.h"
 #include "browser/query_router.h"
 #include "util/util_win.h"
@@ -89,8 +90,8 @@ class OmbrixCefHandler {
   void RestartCrashedPage(WebKitWebView* view);
   static gboolean OnRestartDue(gpointer self);
 
-  std::vector<qint64> restarts_;  // when crashed pages were started again (ms)
-  int restart_delay_ms_ = 0;      // 0 while restarts go at once
-  QString crashed_uri_;           // the page to start again
+  ombrix::CrashRestarts main_restarts_;
+  ombrix::CrashRestarts popup_restarts_;  // pop-ups only ever restart at once
+  QString crashed_uri_;                   // the main page to start again
   guint restart_timer_ = 0;
 };

@@ -1,6 +1,32 @@
-#include "browser/stopped_page.h"
+#include "browser/crash_restart.h"
+
+#include <algorithm>
 
 namespace ombrix {
+namespace {
+constexpr qint64 kCalmMs = 60000;
+constexpr size_t kImmediatePerMinute = 3;
+constexpr int kFirstDelayMs = 1000;
+constexpr int kLongestDelayMs = 30000;
+}  // namespace
+
+int CrashRestarts::OnCrash(qint64 now_ms) {
+  if (crashed_before_ && now_ms - last_crash_ms_ > kCalmMs) {
+    immediate_.clear();  // a calm minute: start afresh
+    delay_ms_ = 0;
+  }
+  crashed_before_ = true;
+  last_crash_ms_ = now_ms;
+  immediate_.erase(std::remove_if(immediate_.begin(), immediate_.end(),
+                                  [now_ms](qint64 at) { return now_ms - at > kCalmMs; }),
+                   immediate_.end());
+  if (delay_ms_ == 0 && immediate_.size() < kImmediatePerMinute) {
+    immediate_.push_back(now_ms);
+    return 0;
+  }
+  delay_ms_ = delay_ms_ == 0 ? kFirstDelayMs : std::min(kLongestDelayMs, delay_ms_ * 2);
+  return delay_ms_;
+}
 
 QByteArray StoppedPageHtml(int delay_ms) {
   const QByteArray seconds = QByteArray::number((delay_ms + 999) / 1000);
