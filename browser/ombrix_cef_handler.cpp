@@ -284,6 +284,8 @@ void OmbrixCefHandler::CloseBrowser(WebKitWebView* view) {
 }
 
 void OmbrixCefHandler::OnMainWindowClosing() {
+  std::printf("w,m_Close\r\n");
+  std::fflush(stdout);
   // With the tray icon shown, closing only hides the window.
   if (ombrix::IsTrayShown()) {
     gtk_widget_hide(GTK_WIDGET(main_window_));
