@@ -100,8 +100,9 @@ gboolean ReportState(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-// A maximise or restore arrives as a state change and a size change; both are
-// reported once, with the state the window is in after them.
+// A maximise or restore arrives as a state change and a size change; when they
+// come in one batch of window-system events they are reported once, with the
+// state the window is in after them.
 void ScheduleReport(OmbrixCefHandler& handler) {
   MainWindowFrame& frame = handler.frame_;
   if (!frame.report_source) frame.report_source = g_idle_add(ReportState, &handler);
