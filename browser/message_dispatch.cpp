@@ -61,7 +61,12 @@ Rect ParseCaptionRegion(const QString& text) {
   const QStringList parts = text.split(QLatin1Char(','));
   int values[4] = {0, 0, 0, 0};
   for (int i = 0; i < 4 && i < parts.size(); ++i) values[i] = parts[i].toInt(nullptr, 10);
-  return Rect{values[0], values[1], values[0] + values[2] - 1, values[1] + values[3] - 1};
+  // The far edges are summed in 64 bits and kept within int: a huge width
+  // reaches the end of the coordinates instead of wrapping around.
+  const auto edge = [](int start, int length) {
+    return int(qBound(qint64(INT_MIN), qint64(start) + length - 1, qint64(INT_MAX)));
+  };
+  return Rect{values[0], values[1], edge(values[0], values[2]), edge(values[1], values[3])};
 }
 
 bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& message) {
@@ -76,15 +81,15 @@ bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& mes
   } else if (name == QLatin1String("exitapp")) {
     handler.ExitApp();
   } else if (name == QLatin1String("maxwin")) {
-    // Received and deliberately left without effect.
+    ToggleMaximize(handler);
   } else if (name == QLatin1String("disableResize")) {
     DisableResize(handler, message);
   } else if (name == QLatin1String("showtray")) {
     ShowTray(handler, message.StringArg(0), message.StringArg(1), message.StringArg(2));
   } else if (name == QLatin1String("hidetray")) {
-    HideTray(handler);
+    HideTray();
   } else if (name == QLatin1String("modifytrayicon")) {
-    ModifyTrayIcon(handler, message.StringArg(0));
+    ModifyTrayIcon(message.StringArg(0));
   } else {
     return false;
   }

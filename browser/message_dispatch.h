@@ -7,21 +7,13 @@
 #include <QString>
 #include <vector>
 
+#include "browser/ombrix_win.h"
 #include "util/process_message.h"
 #include "util/util_win.h"
 
 class OmbrixCefHandler;
 
 namespace ombrix {
-
-// The tray icon's record; the window keeps one.
-struct TrayRecord {
-  bool shown = false;
-  QString icon_path;
-  QString menu_text;
-  QString tooltip;
-  void* status_icon = nullptr;  // the toolkit's icon while shown
-};
 
 ProcessMessage DecodeUserMessage(WebKitUserMessage* message);
 
@@ -31,10 +23,5 @@ Rect ParseCaptionRegion(const QString& text);
 
 // Carries out a page request; false for a name that is not a window request.
 bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& message);
-
-void ShowTray(OmbrixCefHandler& handler, const QString& icon, const QString& menu_text,
-              const QString& tooltip);
-void HideTray(OmbrixCefHandler& handler);
-void ModifyTrayIcon(OmbrixCefHandler& handler, const QString& icon);
 
 }  // namespace ombrix

@@ -60,6 +60,7 @@ OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& mani
 
 OmbrixCefHandler::~OmbrixCefHandler() {
   if (restart_timer_) g_source_remove(restart_timer_);
+  ombrix::HideTray();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);
     g_signal_handlers_disconnect_by_data(browser.window, this);
@@ -92,9 +93,7 @@ GtkWindow* OmbrixCefHandler::NewWindow(WebKitWebView* view, bool main) {
   if (main) {
     main_window_ = window;
     main_browser_ = view;
-    g_signal_connect(window, "window-state-event", G_CALLBACK(OnWindowStateEvent), this);
-    g_signal_connect(window, "map-event", G_CALLBACK(OnMapEvent), this);
-    g_signal_connect(window, "unmap-event", G_CALLBACK(OnUnmapEvent), this);
+    ombrix::HookMainWindow(*this, window, view);
   }
   return window;
 }
@@ -161,11 +160,14 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
                                        manifest_.launch_height_, screen_width, screen_height);
   GtkWindow* window = main_window_;
   if (placement.move) {
+    qDebug() << "launch placement" << placement.x << placement.y << placement.width
+             << placement.height;
     gtk_window_move(window, placement.x, placement.y);
     gtk_window_resize(window, placement.width, placement.height);
   }
   switch (placement.kind) {
     case ombrix::LaunchPlacement::kMaximized:
+      frame_.launch_maximize = true;  // allowed even while resizing is locked
       gtk_window_maximize(window);
       break;
     case ombrix::LaunchPlacement::kMinimized:
@@ -178,7 +180,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
     case ombrix::LaunchPlacement::kNormal:
       break;
   }
-  qDebug() << "launch placement applied," << (placement.show ? "shown" : "left hidden");
+  qDebug() << "launch state applied," << (placement.show ? "shown" : "left hidden");
   if (!placement.show) return;
   gtk_widget_show(GTK_WIDGET(window));
   if (!shown_once_) {
@@ -192,15 +194,32 @@ void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   if (event != WEBKIT_LOAD_FINISHED) return;
   if (view == handler->main_browser_ && handler->restart_timer_) qDebug() << "notice page shown";
-  handler->ApplyLaunchState(false);
+  const char* uri = webkit_web_view_get_uri(view);
+  const QString current = QString::fromUtf8(uri ? uri : "");
+  // A failed load has placed the window already. It ends with "finished" of its
+  // own, and the engine's error page for it (shown under the failed address)
+  // ends with another: neither places the window again.
+  FailedLoad& failed = handler->failed_load_;
+  bool keep = false;
+  if (view == failed.view) {
+    keep = failed.ending || current == failed.uri;
+    if (failed.ending) {
+      failed.ending = false;
+    } else {
+      failed = FailedLoad();
+    }
+  }
+  if (!keep) handler->ApplyLaunchState(false);
+  qDebug() << "load finished" << current << (keep ? "(placed by its failure)" : "");
 }
 
 gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
                                         GError* error, gpointer self) {
-  (void)view;
   (void)event;
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
   qDebug() << "load failed" << uri << (error ? error->message : "");
-  static_cast<OmbrixCefHandler*>(self)->ApplyLaunchState(true);
+  handler->failed_load_ = FailedLoad{view, QString::fromUtf8(uri ? uri : ""), true};
+  handler->ApplyLaunchState(true);
   return FALSE;  // let the engine show its error page
 }
 
@@ -282,8 +301,10 @@ void OmbrixCefHandler::CloseBrowser(WebKitWebView* view) {
 }
 
 void OmbrixCefHandler::OnMainWindowClosing() {
+  std::printf("w,m_Close\r\n");
+  std::fflush(stdout);
   // With the tray icon shown, closing only hides the window.
-  if (tray_.shown) {
+  if (ombrix::IsTrayShown()) {
     gtk_widget_hide(GTK_WIDGET(main_window_));
     return;
   }
@@ -299,29 +320,6 @@ GtkWindow* OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
   g_signal_handlers_disconnect_by_data(window, this);
   browsers_.erase(it);
   return window;
-}
-
-gboolean OmbrixCefHandler::OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event,
-                                              gpointer self) {
-  (void)window;
-  const auto watched = GdkWindowState(GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED);
-  if (!(event->changed_mask & watched)) return FALSE;
-  const char* state = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) ? "windowstate.min"
-                      : (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED)
-                          ? "windowstate.max"
-                          : "windowstate.normal";
-  static_cast<OmbrixCefHandler*>(self)->NotifyWindowState(state);
-  return FALSE;
-}
-
-gboolean OmbrixCefHandler::OnMapEvent(GtkWidget*, GdkEvent*, gpointer self) {
-  static_cast<OmbrixCefHandler*>(self)->NotifyWindowState("windowstate.show");
-  return FALSE;
-}
-
-gboolean OmbrixCefHandler::OnUnmapEvent(GtkWidget*, GdkEvent*, gpointer self) {
-  static_cast<OmbrixCefHandler*>(self)->NotifyWindowState("windowstate.hide");
-  return FALSE;
 }
 
 void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
@@ -405,7 +403,7 @@ gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage*
 void OmbrixCefHandler::ExitApp() {
   if (exiting_) return;
   exiting_ = true;
-  ombrix::HideTray(*this);
+  ombrix::HideTray();
   query_router_.RemoveAllHandlers();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);

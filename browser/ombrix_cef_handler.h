@@ -12,6 +12,7 @@
 #include "app/manifest_util.h"
 #include "browser/crash_restart.h"
 #include "browser/message_dispatch.h"
+#include "browser/ombrix_win.h"
 #include "browser/query_router.h"
 #include "util/util_win.h"
 
@@ -41,7 +42,7 @@ class OmbrixCefHandler {
 
   bool disable_resize_ = false;
   std::vector<ombrix::Rect> caption_regions_;
-  ombrix::TrayRecord tray_;
+  ombrix::MainWindowFrame frame_;  // the window layer's state of the main window
   ombrix::QueryRouterBrowser query_router_;
 
  private:
@@ -70,9 +71,6 @@ class OmbrixCefHandler {
   static void OnViewClose(WebKitWebView* view, gpointer self);
   static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
-  static gboolean OnWindowStateEvent(GtkWidget* window, GdkEventWindowState* event, gpointer self);
-  static gboolean OnMapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
-  static gboolean OnUnmapEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
                                      gpointer self);
   static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);
@@ -84,6 +82,14 @@ class OmbrixCefHandler {
   GtkWindow* main_window_ = nullptr;
   std::vector<Browser> browsers_;
   bool shown_once_ = false;
+  // The last failed load: the "finished" events that belong to it (its own and
+  // its error page's) must not place the window again.
+  struct FailedLoad {
+    WebKitWebView* view = nullptr;
+    QString uri;
+    bool ending = false;  // its own "finished" is still to come
+  };
+  FailedLoad failed_load_;
   bool exiting_ = false;
   // A crashed page is loaded again at once a few times a minute; beyond that
   // after a growing delay, with a notice page meanwhile.

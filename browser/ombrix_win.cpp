@@ -1,48 +1,295 @@
-// The notification-area icon with its two-item menu.
+// The window layer of the borderless main window, and the tray icon.
 // GtkStatusIcon is deprecated in GTK 3 but is the toolkit's only tray icon.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
-#include <gtk/gtk.h>
+#include "browser/ombrix_win.h"
 
+#include <QDebug>
+#include <QFileInfo>
+#include <cmath>
 #include <cstdio>
 
-#include "browser/message_dispatch.h"
 #include "browser/ombrix_cef_handler.h"
 
 namespace ombrix {
 namespace {
 
-GtkStatusIcon* IconOf(OmbrixCefHandler& handler) {
-  return static_cast<GtkStatusIcon*>(handler.tray_.status_icon);
+constexpr auto kWatchedStates = GdkWindowState(
+    GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN);
+
+constexpr auto kAnyButton = GdkModifierType(GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK |
+                                            GDK_BUTTON4_MASK | GDK_BUTTON5_MASK);
+
+GdkWindowState StateOf(GtkWindow* window) {
+  GdkWindow* gdk_window = window ? gtk_widget_get_window(GTK_WIDGET(window)) : nullptr;
+  return gdk_window ? gdk_window_get_state(gdk_window) : GdkWindowState(0);
 }
 
-void SetIconImage(GtkStatusIcon* icon, const QString& path) {
-  GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file_at_size(path.toUtf8().constData(), 32, 32, nullptr);
-  if (pixbuf) {
-    gtk_status_icon_set_from_pixbuf(icon, pixbuf);
-    g_object_unref(pixbuf);
-  } else {
-    gtk_status_icon_set_from_pixbuf(icon, nullptr);
+GdkWindowEdge EdgeOf(HitArea area) {
+  switch (area) {
+    case HitArea::kLeft:
+      return GDK_WINDOW_EDGE_WEST;
+    case HitArea::kRight:
+      return GDK_WINDOW_EDGE_EAST;
+    case HitArea::kTop:
+      return GDK_WINDOW_EDGE_NORTH;
+    case HitArea::kBottom:
+      return GDK_WINDOW_EDGE_SOUTH;
+    case HitArea::kTopLeft:
+      return GDK_WINDOW_EDGE_NORTH_WEST;
+    case HitArea::kTopRight:
+      return GDK_WINDOW_EDGE_NORTH_EAST;
+    case HitArea::kBottomLeft:
+      return GDK_WINDOW_EDGE_SOUTH_WEST;
+    default:
+      return GDK_WINDOW_EDGE_SOUTH_EAST;
   }
 }
 
-void ShowMainWindow(OmbrixCefHandler* handler) {
-  if (!handler->main_window()) return;
-  gtk_widget_show(GTK_WIDGET(handler->main_window()));
-  gtk_window_present(handler->main_window());
+GdkCursorType CursorOf(HitArea area) {
+  switch (area) {
+    case HitArea::kLeft:
+      return GDK_LEFT_SIDE;
+    case HitArea::kRight:
+      return GDK_RIGHT_SIDE;
+    case HitArea::kTop:
+      return GDK_TOP_SIDE;
+    case HitArea::kBottom:
+      return GDK_BOTTOM_SIDE;
+    case HitArea::kTopLeft:
+      return GDK_TOP_LEFT_CORNER;
+    case HitArea::kTopRight:
+      return GDK_TOP_RIGHT_CORNER;
+    case HitArea::kBottomLeft:
+      return GDK_BOTTOM_LEFT_CORNER;
+    default:
+      return GDK_BOTTOM_RIGHT_CORNER;
+  }
 }
 
-void OnActivate(GtkStatusIcon*, gpointer data) {
-  ShowMainWindow(static_cast<OmbrixCefHandler*>(data));
+// Fullscreen counts as the normal state: the window is not maximised, it
+// covers the screen as a normal window placed there would.
+const char* StateMessage(GdkWindowState state) {
+  if (state & GDK_WINDOW_STATE_ICONIFIED) return "windowstate.min";
+  if (state & GDK_WINDOW_STATE_FULLSCREEN) return "windowstate.normal";
+  if (state & GDK_WINDOW_STATE_MAXIMIZED) return "windowstate.max";
+  return "windowstate.normal";
 }
 
-void OnOpenItem(GtkMenuItem*, gpointer data) {
-  ShowMainWindow(static_cast<OmbrixCefHandler*>(data));
+OmbrixCefHandler& HandlerOf(gpointer data) { return *static_cast<OmbrixCefHandler*>(data); }
+
+// The part of the main window under a point of the view (view coordinates,
+// which are the page's pixels: the view fills the window).
+HitArea AreaAt(OmbrixCefHandler& handler, GtkWidget* view, double x, double y) {
+  const Rect page{0, 0, gtk_widget_get_allocated_width(view),
+                  gtk_widget_get_allocated_height(view)};
+  // A maximised, fullscreen or minimised window has no border to pull.
+  const bool band_locked =
+      handler.disable_resize_ || (StateOf(handler.frame_.window) & kWatchedStates);
+  return HitTest(page, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)),
+                 handler.caption_regions_, band_locked);
 }
 
-void OnQuitItem(GtkMenuItem*, gpointer data) {
-  auto* handler = static_cast<OmbrixCefHandler*>(data);
-  HideTray(*handler);
-  handler->ExitApp();
+// ---- state reports ----
+
+gboolean ReportState(gpointer data) {
+  OmbrixCefHandler& handler = HandlerOf(data);
+  handler.frame_.report_source = 0;
+  const char* message = StateMessage(StateOf(handler.frame_.window));
+  qDebug() << message + sizeof("windowstate.") - 1;
+  handler.NotifyWindowState(message);
+  return G_SOURCE_REMOVE;
+}
+
+// A maximise or restore arrives as a state change and a size change; when they
+// come in one batch of window-system events they are reported once, with the
+// state the window is in after them.
+void ScheduleReport(OmbrixCefHandler& handler) {
+  MainWindowFrame& frame = handler.frame_;
+  if (!frame.report_source) frame.report_source = g_idle_add(ReportState, &handler);
+}
+
+gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+  MainWindowFrame& frame = HandlerOf(data).frame_;
+  if (event->width != frame.last_width || event->height != frame.last_height) {
+    frame.last_width = event->width;
+    frame.last_height = event->height;
+    ScheduleReport(HandlerOf(data));
+  }
+  return FALSE;
+}
+
+gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
+  OmbrixCefHandler& handler = HandlerOf(data);
+  MainWindowFrame& frame = handler.frame_;
+  if (!(event->changed_mask & kWatchedStates)) return FALSE;
+  const bool maximised_now = (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) &&
+                             (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED);
+  if (maximised_now && frame.launch_maximize) {
+    frame.launch_maximize = false;
+  } else if (maximised_now && handler.disable_resize_) {
+    // Resizing is locked: a maximise from the window manager (its menu, a key,
+    // a pager) is taken back.
+    qDebug() << "maximise refused: resizing is locked";
+    gtk_window_unmaximize(frame.window);
+  }
+  ScheduleReport(handler);
+  return FALSE;
+}
+
+// Shown and hidden by the program; a minimised window is not hidden.
+void OnShow(GtkWidget*, gpointer data) {
+  qDebug() << "show";
+  HandlerOf(data).NotifyWindowState("windowstate.show");
+}
+
+void OnHide(GtkWidget*, gpointer data) {
+  qDebug() << "hide";
+  HandlerOf(data).NotifyWindowState("windowstate.hide");
+}
+
+// ---- resize band cursor ----
+
+// The page sets its own cursor on the same window whenever it likes (often a
+// moment late); while the pointer is on the band the edge cursor stays.
+void OnCursorChanged(GdkWindow* window, GParamSpec*, gpointer data) {
+  MainWindowFrame& frame = *static_cast<MainWindowFrame*>(data);
+  if (!IsResizeEdge(frame.cursor_area)) return;
+  GdkCursor* now = gdk_window_get_cursor(window);
+  if (now == frame.edge_cursor) return;
+  g_set_object(&frame.page_cursor, now);
+  gdk_window_set_cursor(window, frame.edge_cursor);
+}
+
+void WatchCursor(MainWindowFrame& frame, GdkWindow* window) {
+  if (frame.cursor_window == window) return;
+  if (frame.cursor_window) {
+    g_signal_handler_disconnect(frame.cursor_window, frame.cursor_watch);
+    g_object_remove_weak_pointer(G_OBJECT(frame.cursor_window),
+                                 reinterpret_cast<gpointer*>(&frame.cursor_window));
+  }
+  frame.cursor_window = window;
+  g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&frame.cursor_window));
+  frame.cursor_watch =
+      g_signal_connect(window, "notify::cursor", G_CALLBACK(OnCursorChanged), &frame);
+}
+
+// Shows the cursor of area's edge, or gives the page its own cursor back.
+void ShowBandCursor(MainWindowFrame& frame, GdkWindow* window, HitArea area) {
+  if (IsResizeEdge(area)) {
+    if (area == frame.cursor_area) return;
+    if (!IsResizeEdge(frame.cursor_area)) {
+      g_set_object(&frame.page_cursor, gdk_window_get_cursor(window));
+    }
+    g_clear_object(&frame.edge_cursor);
+    frame.edge_cursor = gdk_cursor_new_for_display(gdk_window_get_display(window), CursorOf(area));
+    frame.cursor_area = area;
+    gdk_window_set_cursor(window, frame.edge_cursor);
+    return;
+  }
+  if (!IsResizeEdge(frame.cursor_area)) return;
+  frame.cursor_area = HitArea::kClient;
+  gdk_window_set_cursor(window, frame.page_cursor);
+  g_clear_object(&frame.page_cursor);
+  g_clear_object(&frame.edge_cursor);
+}
+
+// ---- pointer on the view ----
+
+bool SwallowRelease(MainWindowFrame& frame, guint button, bool swallow) {
+  if (button >= 32) return false;
+  const guint bit = 1u << button;
+  const bool was = frame.swallowed_buttons & bit;
+  frame.swallowed_buttons =
+      swallow ? (frame.swallowed_buttons | bit) : (frame.swallowed_buttons & ~bit);
+  return was;
+}
+
+// GDK queues a double-click right behind the press that completes it; that
+// press must not start a move, which would swallow the maximise.
+bool DoubleClickFollows(const GdkEventButton* press) {
+  GdkEvent* next = gdk_event_peek();
+  if (!next) return false;
+  const bool follows = next->type == GDK_2BUTTON_PRESS && next->button.window == press->window &&
+                       next->button.button == press->button;
+  gdk_event_free(next);
+  return follows;
+}
+
+gboolean OnViewButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data) {
+  OmbrixCefHandler& handler = HandlerOf(data);
+  MainWindowFrame& frame = handler.frame_;
+  if (handler.exiting() || !frame.window) return FALSE;
+  const HitArea area = AreaAt(handler, view, event->x, event->y);
+  const bool primary = event->button == GDK_BUTTON_PRIMARY;
+  if (area == HitArea::kClient || (area == HitArea::kCaption && !primary)) {
+    SwallowRelease(frame, event->button, false);
+    return FALSE;  // the page's own
+  }
+  SwallowRelease(frame, event->button, true);
+  const int x_root = static_cast<int>(std::floor(event->x_root));
+  const int y_root = static_cast<int>(std::floor(event->y_root));
+  if (IsResizeEdge(area)) {
+    if (primary && event->type == GDK_BUTTON_PRESS) {
+      gtk_window_begin_resize_drag(frame.window, EdgeOf(area), event->button, x_root, y_root,
+                                   event->time);
+    }
+    return TRUE;
+  }
+  if (event->type == GDK_BUTTON_PRESS && !DoubleClickFollows(event)) {
+    gtk_window_begin_move_drag(frame.window, event->button, x_root, y_root, event->time);
+  } else if (event->type == GDK_2BUTTON_PRESS) {
+    ToggleMaximize(handler);
+  }
+  return TRUE;
+}
+
+gboolean OnViewButtonRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
+  return SwallowRelease(HandlerOf(data).frame_, event->button, false) ? TRUE : FALSE;
+}
+
+gboolean OnViewMotion(GtkWidget* view, GdkEventMotion* event, gpointer data) {
+  OmbrixCefHandler& handler = HandlerOf(data);
+  MainWindowFrame& frame = handler.frame_;
+  GdkWindow* window = gtk_widget_get_window(view);
+  if (handler.exiting() || !frame.window || !window) return FALSE;
+  WatchCursor(frame, window);
+  // A drag that began on the page (a selection, a slider) stays the page's.
+  const HitArea area =
+      (event->state & kAnyButton) ? HitArea::kClient : AreaAt(handler, view, event->x, event->y);
+  const bool on_band = IsResizeEdge(area);
+  ShowBandCursor(frame, window, on_band ? area : HitArea::kClient);
+  return on_band ? TRUE : FALSE;  // the band is the frame: the page does not see it
+}
+
+gboolean OnViewLeave(GtkWidget* view, GdkEventCrossing*, gpointer data) {
+  MainWindowFrame& frame = HandlerOf(data).frame_;
+  if (GdkWindow* window = gtk_widget_get_window(view)) {
+    ShowBandCursor(frame, window, HitArea::kClient);
+  }
+  return FALSE;
+}
+
+// ---- tray ----
+
+SysTray sys_tray;
+
+bool SetIconImage(GtkStatusIcon* icon, const QString& path) {
+  // Only a regular file is read: a pipe or a device could block the window.
+  GdkPixbuf* pixbuf = nullptr;
+  GError* error = nullptr;
+  if (QFileInfo(path).isFile()) {
+    pixbuf = gdk_pixbuf_new_from_file_at_size(path.toUtf8().constData(), 32, 32, &error);
+  }
+  if (pixbuf) {
+    gtk_status_icon_set_from_pixbuf(icon, pixbuf);
+    g_object_unref(pixbuf);
+    return true;
+  }
+  qDebug() << "tray icon" << path << (error ? error->message : "not a file");
+  g_clear_error(&error);
+  // An icon without an image could not be found to be clicked.
+  gtk_status_icon_set_from_icon_name(icon, "application-x-executable");
+  return false;
 }
 
 void DestroyLater(GtkWidget* menu, gpointer) {
@@ -54,14 +301,108 @@ void DestroyLater(GtkWidget* menu, gpointer) {
       menu);
 }
 
-void OnPopupMenu(GtkStatusIcon*, guint, guint, gpointer data) {
-  auto* handler = static_cast<OmbrixCefHandler*>(data);
+}  // namespace
+
+MainWindowFrame::~MainWindowFrame() {
+  if (report_source) g_source_remove(report_source);
+  if (cursor_window) {
+    g_signal_handler_disconnect(cursor_window, cursor_watch);
+    g_object_remove_weak_pointer(G_OBJECT(cursor_window),
+                                 reinterpret_cast<gpointer*>(&cursor_window));
+  }
+  g_clear_object(&edge_cursor);
+  g_clear_object(&page_cursor);
+}
+
+void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView* view) {
+  MainWindowFrame& frame = handler.frame_;
+  frame.window = window;
+  frame.view = view;
+  g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigure), &handler);
+  g_signal_connect(window, "window-state-event", G_CALLBACK(OnWindowState), &handler);
+  g_signal_connect(window, "show", G_CALLBACK(OnShow), &handler);
+  g_signal_connect(window, "hide", G_CALLBACK(OnHide), &handler);
+  // Connected before the engine's own handlers, which run last.
+  g_signal_connect(view, "button-press-event", G_CALLBACK(OnViewButtonPress), &handler);
+  g_signal_connect(view, "button-release-event", G_CALLBACK(OnViewButtonRelease), &handler);
+  g_signal_connect(view, "motion-notify-event", G_CALLBACK(OnViewMotion), &handler);
+  g_signal_connect(view, "leave-notify-event", G_CALLBACK(OnViewLeave), &handler);
+}
+
+void ToggleMaximize(OmbrixCefHandler& handler) {
+  GtkWindow* window = handler.frame_.window;
+  if (!window || handler.disable_resize_) return;
+  const GdkWindowState state = StateOf(window);
+  if (state & GDK_WINDOW_STATE_FULLSCREEN) return;
+  if (state & GDK_WINDOW_STATE_MAXIMIZED) {
+    gtk_window_unmaximize(window);
+  } else {
+    gtk_window_maximize(window);
+  }
+}
+
+SysTray::SysTray() {
+  std::printf("SysTray::SysTray()\r\n");
+  std::fflush(stdout);
+}
+
+SysTray::~SysTray() {
+  std::printf("SysTray::~SysTray()\r\n");
+  std::fflush(stdout);
+  Hide();
+}
+
+SysTray& SysTray::Instance() { return sys_tray; }
+
+void SysTray::Show(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
+                   const QString& tooltip) {
+  handler_ = &handler;
+  menu_text_ = menu_text;
+  if (icon_) return;  // a second show keeps the first image and tooltip
+  icon_ = gtk_status_icon_new();
+  SetIconImage(icon_, icon_path);
+  const QString tip = TrayTooltip(tooltip);
+  gtk_status_icon_set_tooltip_text(icon_, tip.isEmpty() ? nullptr : tip.toUtf8().constData());
+  g_signal_connect(icon_, "button-press-event", G_CALLBACK(OnButtonPress), this);
+  g_signal_connect(icon_, "popup-menu", G_CALLBACK(OnPopupMenu), this);
+  gtk_status_icon_set_visible(icon_, TRUE);
+}
+
+void SysTray::Hide() {
+  handler_ = nullptr;
+  if (!icon_) return;
+  g_signal_handlers_disconnect_by_data(icon_, this);
+  gtk_status_icon_set_visible(icon_, FALSE);
+  g_clear_object(&icon_);
+}
+
+void SysTray::ModifyIcon(const QString& icon_path) {
+  if (icon_) SetIconImage(icon_, icon_path);
+}
+
+void SysTray::ShowMainWindow(guint32 time) {
+  GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
+  if (!window) return;
+  gtk_widget_show(GTK_WIDGET(window));
+  gtk_window_deiconify(window);
+  gtk_window_present_with_time(window, time);
+}
+
+gboolean SysTray::OnButtonPress(GtkStatusIcon*, GdkEventButton* event, gpointer self) {
+  if (event->button != GDK_BUTTON_PRIMARY) return FALSE;  // the menu button
+  // A double-click brings the window back; a single click does nothing.
+  if (event->type == GDK_2BUTTON_PRESS) static_cast<SysTray*>(self)->ShowMainWindow(event->time);
+  return TRUE;
+}
+
+void SysTray::OnPopupMenu(GtkStatusIcon*, guint, guint, gpointer self) {
+  auto* tray = static_cast<SysTray*>(self);
   GtkWidget* menu = gtk_menu_new();
-  const QString open_text = QStringLiteral("打开") + handler->tray_.menu_text;
+  const QString open_text = QStringLiteral("打开") + tray->menu_text_;
   GtkWidget* open = gtk_menu_item_new_with_label(open_text.toUtf8().constData());
   GtkWidget* quit = gtk_menu_item_new_with_label("退 出");
-  g_signal_connect(open, "activate", G_CALLBACK(OnOpenItem), handler);
-  g_signal_connect(quit, "activate", G_CALLBACK(OnQuitItem), handler);
+  g_signal_connect(open, "activate", G_CALLBACK(OnOpen), tray);
+  g_signal_connect(quit, "activate", G_CALLBACK(OnQuit), tray);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), open);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), quit);
   gtk_widget_show_all(menu);
@@ -71,41 +412,26 @@ void OnPopupMenu(GtkStatusIcon*, guint, guint, gpointer data) {
   gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
 }
 
-}  // namespace
+void SysTray::OnOpen(GtkMenuItem*, gpointer self) {
+  static_cast<SysTray*>(self)->ShowMainWindow(gtk_get_current_event_time());
+}
 
-void ShowTray(OmbrixCefHandler& handler, const QString& icon, const QString& menu_text,
+void SysTray::OnQuit(GtkMenuItem*, gpointer self) {
+  auto* tray = static_cast<SysTray*>(self);
+  OmbrixCefHandler* handler = tray->handler_;
+  tray->Hide();
+  if (handler) handler->ExitApp();
+}
+
+void ShowTray(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
               const QString& tooltip) {
-  TrayRecord& tray = handler.tray_;
-  tray.menu_text = menu_text;
-  if (tray.shown) return;  // a second show keeps the first image and tooltip
-  tray.icon_path = icon;
-  tray.tooltip = tooltip.left(127);
-  GtkStatusIcon* status_icon = gtk_status_icon_new();
-  SetIconImage(status_icon, icon);
-  gtk_status_icon_set_tooltip_text(status_icon, tray.tooltip.toUtf8().constData());
-  g_signal_connect(status_icon, "activate", G_CALLBACK(OnActivate), &handler);
-  g_signal_connect(status_icon, "popup-menu", G_CALLBACK(OnPopupMenu), &handler);
-  gtk_status_icon_set_visible(status_icon, TRUE);
-  tray.status_icon = status_icon;
-  tray.shown = true;
+  SysTray::Instance().Show(handler, icon_path, menu_text, tooltip);
 }
 
-void HideTray(OmbrixCefHandler& handler) {
-  TrayRecord& tray = handler.tray_;
-  tray.shown = false;
-  if (GtkStatusIcon* status_icon = IconOf(handler)) {
-    g_signal_handlers_disconnect_by_data(status_icon, &handler);
-    gtk_status_icon_set_visible(status_icon, FALSE);
-    g_object_unref(status_icon);
-  }
-  tray.status_icon = nullptr;
-}
+void HideTray() { SysTray::Instance().Hide(); }
 
-void ModifyTrayIcon(OmbrixCefHandler& handler, const QString& icon) {
-  GtkStatusIcon* status_icon = IconOf(handler);
-  if (!handler.tray_.shown || !status_icon) return;
-  handler.tray_.icon_path = icon;
-  SetIconImage(status_icon, icon);
-}
+bool IsTrayShown() { return SysTray::Instance().IsShown(); }
+
+void ModifyTrayIcon(const QString& icon_path) { SysTray::Instance().ModifyIcon(icon_path); }
 
 }  // namespace ombrix

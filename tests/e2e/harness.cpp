@@ -94,21 +94,35 @@ XServer::XServer(bool with_panel, int width, int height) {
   close(fds[0]);
   if (number.empty()) throw std::runtime_error("Xvfb did not start");
   display_ = ":" + number;
-  wm_ = Spawn({"openbox"}, {"DISPLAY=" + display_}, "", "");
-  WaitFor(
-      [this] {
-        return X("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos;
-      },
-      milliseconds(20000));
+  // On a loaded machine a client now and then fails to open the new display
+  // and ends at once; it is started again rather than leaving a test without
+  // its window manager or panel.
+  wm_ = StartUntil("openbox", [this] {
+    return X("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos;
+  });
   if (with_panel) {
-    panel_ = Spawn({"tint2"}, {"DISPLAY=" + display_}, "", "");
+    panel_ = StartUntil("tint2", [this] {
+      const std::string area = X("xprop -root _NET_WORKAREA");
+      return area.find(", 1024") == std::string::npos && area.find("=") != std::string::npos;
+    });
+  }
+}
+
+pid_t XServer::StartUntil(const std::string& program, const std::function<bool()>& ready) const {
+  pid_t pid = -1;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    pid = Spawn({program}, {"DISPLAY=" + display_}, "", "");
+    bool ended = false;
     WaitFor(
-        [this] {
-          return X("xprop -root _NET_WORKAREA").find(", 1024") == std::string::npos &&
-                 X("xprop -root _NET_WORKAREA").find("=") != std::string::npos;
+        [&] {
+          ended = waitpid(pid, nullptr, WNOHANG) == pid;
+          return ended || ready();
         },
         milliseconds(20000));
+    if (!ended) break;
+    pid = -1;
   }
+  return pid;
 }
 
 XServer::~XServer() {

@@ -37,6 +37,9 @@ class XServer {
   void Screenshot(const std::string& path) const;
 
  private:
+  // Starts program on this display until it is ready (or has ended three times).
+  pid_t StartUntil(const std::string& program, const std::function<bool()>& ready) const;
+
   pid_t xvfb_ = -1;
   pid_t wm_ = -1;
   pid_t panel_ = -1;

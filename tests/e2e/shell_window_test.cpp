@@ -100,9 +100,9 @@ TEST_F(StartTest, HiddenNeverShowsButKeepsRunning) {
   shell_->WriteManifest(PageManifest("Hidden", {{"launch_state", "hidden"}}));
   shell_->Start();
   ASSERT_TRUE(WaitFor(
-      [&] { return shell_->Output().find("launch placement applied") != std::string::npos; },
+      [&] { return shell_->Output().find("launch state applied") != std::string::npos; },
       milliseconds(30000)));
-  EXPECT_NE(shell_->Output().find("launch placement applied, left hidden"), std::string::npos);
+  EXPECT_NE(shell_->Output().find("launch state applied, left hidden"), std::string::npos);
   const unsigned long window = shell_->FindWindow("Hidden", false);
   ASSERT_NE(window, 0u);                               // the window exists, placed ...
   EXPECT_FALSE(shell_->GetGeometry(window).viewable);  // ... and is not on screen

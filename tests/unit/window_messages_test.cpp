@@ -28,6 +28,12 @@ TEST(CaptionRegions, ShortOrBadStringsFillWithZero) {
   EXPECT_EQ(ombrix::ParseCaptionRegion("").right, -1);
 }
 
+TEST(CaptionRegions, HugeSizesStopAtTheEndOfTheCoordinates) {
+  ombrix::Rect huge = ombrix::ParseCaptionRegion("2147483647,-2147483648,2147483647,-2147483648");
+  EXPECT_EQ(huge.right, 2147483647);
+  EXPECT_EQ(huge.bottom, -2147483647 - 1);
+}
+
 TEST(ProcessMessages, ArgumentsOfAnotherTypeReadAsDefaults) {
   ombrix::ProcessMessage message;
   ombrix::MessageArg text;

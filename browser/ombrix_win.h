@@ -1,0 +1,92 @@
+// The window layer of the borderless main window and the tray icon.
+//
+// The main window has no frame of its own, so the page's view stands in for
+// one: a left press in a caption region the page declared moves the window
+// through the window manager, a double-click there maximises or restores it,
+// and a 4-pixel band inside the edges shows the edge cursors and resizes the
+// window. Every size change, minimise, maximise, restore, show and hide is
+// reported to the page as a "windowstate.*" message.
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <QString>
+
+#include "browser/window_rules.h"
+
+class OmbrixCefHandler;
+
+namespace ombrix {
+
+// What the window layer keeps about the main window; the handler owns one.
+struct MainWindowFrame {
+  MainWindowFrame() = default;
+  MainWindowFrame(const MainWindowFrame&) = delete;
+  MainWindowFrame& operator=(const MainWindowFrame&) = delete;
+  ~MainWindowFrame();
+
+  GtkWindow* window = nullptr;
+  WebKitWebView* view = nullptr;
+  // The edge whose cursor the view shows, or kClient while the page's own shows.
+  HitArea cursor_area = HitArea::kClient;
+  GdkCursor* edge_cursor = nullptr;
+  GdkCursor* page_cursor = nullptr;    // the page's cursor while an edge cursor stands in
+  GdkWindow* cursor_window = nullptr;  // the view's window, watched for cursor changes
+  gulong cursor_watch = 0;
+  // Buttons whose press the window layer took: their release is not the page's either.
+  guint swallowed_buttons = 0;
+  // The next maximise is the launch state's own, allowed while resizing is locked.
+  bool launch_maximize = false;
+  guint report_source = 0;  // a state report waiting for the events in flight
+  int last_width = -1;
+  int last_height = -1;
+};
+
+// Connects the window layer to the main window and its view.
+void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView* view);
+
+// Maximises the main window, or restores it when it is maximised, unless
+// resizing is locked or the window is fullscreen.
+void ToggleMaximize(OmbrixCefHandler& handler);
+
+// The tray icon. One object lives for the whole process; its end removes the
+// icon, so the icon never outlives the program.
+class SysTray {
+ public:
+  SysTray();
+  ~SysTray();
+  SysTray(const SysTray&) = delete;
+  SysTray& operator=(const SysTray&) = delete;
+
+  static SysTray& Instance();
+
+  // Shows the icon from icon_path at 32 x 32 with the tooltip; the menu offers
+  // "打开" + menu_text and "退 出". While shown, a second call only takes the
+  // new menu text.
+  void Show(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
+            const QString& tooltip);
+  void Hide();
+  bool IsShown() const { return icon_ != nullptr; }
+  // Replaces the image; nothing while the icon is not shown.
+  void ModifyIcon(const QString& icon_path);
+
+ private:
+  static gboolean OnButtonPress(GtkStatusIcon* icon, GdkEventButton* event, gpointer self);
+  static void OnPopupMenu(GtkStatusIcon* icon, guint button, guint time, gpointer self);
+  static void OnOpen(GtkMenuItem* item, gpointer self);
+  static void OnQuit(GtkMenuItem* item, gpointer self);
+  void ShowMainWindow(guint32 time);
+
+  OmbrixCefHandler* handler_ = nullptr;
+  GtkStatusIcon* icon_ = nullptr;
+  QString menu_text_;
+};
+
+void ShowTray(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
+              const QString& tooltip);
+void HideTray();
+bool IsTrayShown();
+void ModifyTrayIcon(const QString& icon_path);
+
+}  // namespace ombrix
