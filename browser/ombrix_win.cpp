@@ -24,45 +24,31 @@ GdkWindowState StateOf(GtkWindow* window) {
   return gdk_window ? gdk_window_get_state(gdk_window) : GdkWindowState(0);
 }
 
-GdkWindowEdge EdgeOf(HitArea area) {
-  switch (area) {
-    case HitArea::kLeft:
-      return GDK_WINDOW_EDGE_WEST;
-    case HitArea::kRight:
-      return GDK_WINDOW_EDGE_EAST;
-    case HitArea::kTop:
-      return GDK_WINDOW_EDGE_NORTH;
-    case HitArea::kBottom:
-      return GDK_WINDOW_EDGE_SOUTH;
-    case HitArea::kTopLeft:
-      return GDK_WINDOW_EDGE_NORTH_WEST;
-    case HitArea::kTopRight:
-      return GDK_WINDOW_EDGE_NORTH_EAST;
-    case HitArea::kBottomLeft:
-      return GDK_WINDOW_EDGE_SOUTH_WEST;
-    default:
-      return GDK_WINDOW_EDGE_SOUTH_EAST;
-  }
-}
+// How the window system names one part of the resize band: the edge a drag
+// pulls and the cursor shown over it.
+struct BandGrip {
+  GdkWindowEdge edge;
+  GdkCursorType cursor;
+};
 
-GdkCursorType CursorOf(HitArea area) {
+BandGrip GripOf(HitArea area) {
   switch (area) {
     case HitArea::kLeft:
-      return GDK_LEFT_SIDE;
+      return {GDK_WINDOW_EDGE_WEST, GDK_LEFT_SIDE};
     case HitArea::kRight:
-      return GDK_RIGHT_SIDE;
+      return {GDK_WINDOW_EDGE_EAST, GDK_RIGHT_SIDE};
     case HitArea::kTop:
-      return GDK_TOP_SIDE;
+      return {GDK_WINDOW_EDGE_NORTH, GDK_TOP_SIDE};
     case HitArea::kBottom:
-      return GDK_BOTTOM_SIDE;
+      return {GDK_WINDOW_EDGE_SOUTH, GDK_BOTTOM_SIDE};
     case HitArea::kTopLeft:
-      return GDK_TOP_LEFT_CORNER;
+      return {GDK_WINDOW_EDGE_NORTH_WEST, GDK_TOP_LEFT_CORNER};
     case HitArea::kTopRight:
-      return GDK_TOP_RIGHT_CORNER;
+      return {GDK_WINDOW_EDGE_NORTH_EAST, GDK_TOP_RIGHT_CORNER};
     case HitArea::kBottomLeft:
-      return GDK_BOTTOM_LEFT_CORNER;
+      return {GDK_WINDOW_EDGE_SOUTH_WEST, GDK_BOTTOM_LEFT_CORNER};
     default:
-      return GDK_BOTTOM_RIGHT_CORNER;
+      return {GDK_WINDOW_EDGE_SOUTH_EAST, GDK_BOTTOM_RIGHT_CORNER};
   }
 }
 
@@ -84,7 +70,7 @@ HitArea AreaAt(OmbrixCefHandler& handler, GtkWidget* view, double x, double y) {
                   gtk_widget_get_allocated_height(view)};
   // A maximised, fullscreen or minimised window has no border to pull.
   const bool band_locked =
-      handler.disable_resize_ || (StateOf(handler.frame_.window) & kWatchedStates);
+      handler.disable_resize_ || (StateOf(handler.main_window()) & kWatchedStates);
   return HitTest(page, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)),
                  handler.caption_regions_, band_locked);
 }
@@ -94,7 +80,7 @@ HitArea AreaAt(OmbrixCefHandler& handler, GtkWidget* view, double x, double y) {
 gboolean ReportState(gpointer data) {
   OmbrixCefHandler& handler = HandlerOf(data);
   handler.frame_.report_source = 0;
-  const char* message = StateMessage(StateOf(handler.frame_.window));
+  const char* message = StateMessage(StateOf(handler.main_window()));
   qDebug() << message + sizeof("windowstate.") - 1;
   handler.NotifyWindowState(message);
   return G_SOURCE_REMOVE;
@@ -130,7 +116,7 @@ gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
     // Resizing is locked: a maximise from the window manager (its menu, a key,
     // a pager) is taken back.
     qDebug() << "maximise refused: resizing is locked";
-    gtk_window_unmaximize(frame.window);
+    gtk_window_unmaximize(handler.main_window());
   }
   ScheduleReport(handler);
   return FALSE;
@@ -181,7 +167,8 @@ void ShowBandCursor(MainWindowFrame& frame, GdkWindow* window, HitArea area) {
       g_set_object(&frame.page_cursor, gdk_window_get_cursor(window));
     }
     g_clear_object(&frame.edge_cursor);
-    frame.edge_cursor = gdk_cursor_new_for_display(gdk_window_get_display(window), CursorOf(area));
+    frame.edge_cursor =
+        gdk_cursor_new_for_display(gdk_window_get_display(window), GripOf(area).cursor);
     frame.cursor_area = area;
     gdk_window_set_cursor(window, frame.edge_cursor);
     return;
@@ -218,7 +205,7 @@ bool DoubleClickFollows(const GdkEventButton* press) {
 gboolean OnViewButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data) {
   OmbrixCefHandler& handler = HandlerOf(data);
   MainWindowFrame& frame = handler.frame_;
-  if (handler.exiting() || !frame.window) return FALSE;
+  if (handler.exiting() || !handler.main_window()) return FALSE;
   const HitArea area = AreaAt(handler, view, event->x, event->y);
   const bool primary = event->button == GDK_BUTTON_PRIMARY;
   if (area == HitArea::kClient || (area == HitArea::kCaption && !primary)) {
@@ -230,13 +217,13 @@ gboolean OnViewButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data
   const int y_root = static_cast<int>(std::floor(event->y_root));
   if (IsResizeEdge(area)) {
     if (primary && event->type == GDK_BUTTON_PRESS) {
-      gtk_window_begin_resize_drag(frame.window, EdgeOf(area), event->button, x_root, y_root,
-                                   event->time);
+      gtk_window_begin_resize_drag(handler.main_window(), GripOf(area).edge, event->button, x_root,
+                                   y_root, event->time);
     }
     return TRUE;
   }
   if (event->type == GDK_BUTTON_PRESS && !DoubleClickFollows(event)) {
-    gtk_window_begin_move_drag(frame.window, event->button, x_root, y_root, event->time);
+    gtk_window_begin_move_drag(handler.main_window(), event->button, x_root, y_root, event->time);
   } else if (event->type == GDK_2BUTTON_PRESS) {
     ToggleMaximize(handler);
   }
@@ -251,7 +238,7 @@ gboolean OnViewMotion(GtkWidget* view, GdkEventMotion* event, gpointer data) {
   OmbrixCefHandler& handler = HandlerOf(data);
   MainWindowFrame& frame = handler.frame_;
   GdkWindow* window = gtk_widget_get_window(view);
-  if (handler.exiting() || !frame.window || !window) return FALSE;
+  if (handler.exiting() || !handler.main_window() || !window) return FALSE;
   WatchCursor(frame, window);
   // A drag that began on the page (a selection, a slider) stays the page's.
   const HitArea area =
@@ -315,9 +302,6 @@ MainWindowFrame::~MainWindowFrame() {
 }
 
 void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView* view) {
-  MainWindowFrame& frame = handler.frame_;
-  frame.window = window;
-  frame.view = view;
   g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigure), &handler);
   g_signal_connect(window, "window-state-event", G_CALLBACK(OnWindowState), &handler);
   g_signal_connect(window, "show", G_CALLBACK(OnShow), &handler);
@@ -330,7 +314,7 @@ void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView*
 }
 
 void ToggleMaximize(OmbrixCefHandler& handler) {
-  GtkWindow* window = handler.frame_.window;
+  GtkWindow* window = handler.main_window();
   if (!window || handler.disable_resize_) return;
   const GdkWindowState state = StateOf(window);
   if (state & GDK_WINDOW_STATE_FULLSCREEN) return;

@@ -26,8 +26,6 @@ struct MainWindowFrame {
   MainWindowFrame& operator=(const MainWindowFrame&) = delete;
   ~MainWindowFrame();
 
-  GtkWindow* window = nullptr;
-  WebKitWebView* view = nullptr;
   // The edge whose cursor the view shows, or kClient while the page's own shows.
   HitArea cursor_area = HitArea::kClient;
   GdkCursor* edge_cursor = nullptr;
