@@ -24,14 +24,13 @@ void ResizeTo(OmbrixCefHandler& handler, const ProcessMessage& message) {
                                                           gtk_widget_get_window(widget));
   GdkRectangle area{0, 0, width, height};
   if (monitor) gdk_monitor_get_geometry(monitor, &area);
-  gtk_window_resize(handler.main_window(), std::min(width, area.width),
-                    std::min(height, area.height));
+  ResizeMainWindow(handler, std::min(width, area.width), std::min(height, area.height));
 }
 
 void MoveCenter(OmbrixCefHandler& handler) {
   int width = 0;
   int height = 0;
-  gtk_window_get_size(handler.main_window(), &width, &height);
+  MainWindowSize(handler, &width, &height);
   Rect centred;
   CentreRect(width, height, &centred);
   gtk_window_move(handler.main_window(), centred.left, centred.top);

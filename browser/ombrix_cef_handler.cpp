@@ -163,7 +163,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
     qDebug() << "launch placement" << placement.x << placement.y << placement.width
              << placement.height;
     gtk_window_move(window, placement.x, placement.y);
-    gtk_window_resize(window, placement.width, placement.height);
+    ombrix::ResizeMainWindow(*this, placement.width, placement.height);
   }
   switch (placement.kind) {
     case ombrix::LaunchPlacement::kMaximized:

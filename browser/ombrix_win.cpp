@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "browser/ombrix_cef_handler.h"
 
@@ -77,25 +78,47 @@ HitArea AreaAt(OmbrixCefHandler& handler, GtkWidget* view, double x, double y) {
 
 // ---- state reports ----
 
+void Report(OmbrixCefHandler& handler, const char* message) {
+  qDebug() << message + sizeof("windowstate.") - 1;
+  handler.frame_.last_report = message;
+  handler.NotifyWindowState(message);
+}
+
 gboolean ReportState(gpointer data) {
   OmbrixCefHandler& handler = HandlerOf(data);
   handler.frame_.report_source = 0;
-  const char* message = StateMessage(StateOf(handler.main_window()));
-  qDebug() << message + sizeof("windowstate.") - 1;
-  handler.NotifyWindowState(message);
+  Report(handler, StateMessage(StateOf(handler.main_window())));
   return G_SOURCE_REMOVE;
 }
 
-// A maximise or restore arrives as a state change and a size change; when they
-// come in one batch of window-system events they are reported once, with the
+gboolean EndBatch(gpointer data) {
+  HandlerOf(data).frame_.report_source = 0;
+  return G_SOURCE_REMOVE;
+}
+
+// A size change is reported once the events in flight are handled, with the
 // state the window is in after them.
 void ScheduleReport(OmbrixCefHandler& handler) {
   MainWindowFrame& frame = handler.frame_;
   if (!frame.report_source) frame.report_source = g_idle_add(ReportState, &handler);
 }
 
+// A change of state is reported at once, so that a minimise and a restore that
+// arrive together (a busy shell reads them in one batch) are both reported. A
+// maximise or restore also changes the size: the size change of the same batch
+// is not reported a second time.
+void ReportStateChange(OmbrixCefHandler& handler, const char* message) {
+  MainWindowFrame& frame = handler.frame_;
+  if (frame.report_source) g_source_remove(frame.report_source);
+  Report(handler, message);
+  frame.report_source = g_idle_add(EndBatch, &handler);
+}
+
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
   MainWindowFrame& frame = HandlerOf(data).frame_;
+  const bool asked = event->width == frame.asked_width && event->height == frame.asked_height;
+  const bool changed = event->width != frame.before_width || event->height != frame.before_height;
+  if (asked || changed) frame.asked_width = frame.asked_height = 0;
   if (event->width != frame.last_width || event->height != frame.last_height) {
     frame.last_width = event->width;
     frame.last_height = event->height;
@@ -117,8 +140,15 @@ gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
     // a pager) is taken back.
     qDebug() << "maximise refused: resizing is locked";
     gtk_window_unmaximize(handler.main_window());
+    ScheduleReport(handler);
+    return FALSE;
   }
-  ScheduleReport(handler);
+  const char* message = StateMessage(event->new_window_state);
+  if (std::strcmp(message, frame.last_report)) {
+    ReportStateChange(handler, message);
+  } else {
+    ScheduleReport(handler);
+  }
   return FALSE;
 }
 
@@ -311,6 +341,25 @@ void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView*
   g_signal_connect(view, "button-release-event", G_CALLBACK(OnViewButtonRelease), &handler);
   g_signal_connect(view, "motion-notify-event", G_CALLBACK(OnViewMotion), &handler);
   g_signal_connect(view, "leave-notify-event", G_CALLBACK(OnViewLeave), &handler);
+}
+
+void ResizeMainWindow(OmbrixCefHandler& handler, int width, int height) {
+  MainWindowFrame& frame = handler.frame_;
+  gtk_window_get_size(handler.main_window(), &frame.before_width, &frame.before_height);
+  const bool same = width == frame.before_width && height == frame.before_height;
+  frame.asked_width = same ? 0 : width;
+  frame.asked_height = same ? 0 : height;
+  gtk_window_resize(handler.main_window(), width, height);
+}
+
+void MainWindowSize(OmbrixCefHandler& handler, int* width, int* height) {
+  const MainWindowFrame& frame = handler.frame_;
+  if (frame.asked_width > 0) {
+    *width = frame.asked_width;
+    *height = frame.asked_height;
+    return;
+  }
+  gtk_window_get_size(handler.main_window(), width, height);
 }
 
 void ToggleMaximize(OmbrixCefHandler& handler) {

@@ -36,13 +36,29 @@ struct MainWindowFrame {
   guint swallowed_buttons = 0;
   // The next maximise is the launch state's own, allowed while resizing is locked.
   bool launch_maximize = false;
-  guint report_source = 0;  // a state report waiting for the events in flight
+  // A state report waiting for the events in flight, or the end of the batch
+  // whose change of state was reported.
+  guint report_source = 0;
+  const char* last_report = "";
   int last_width = -1;
   int last_height = -1;
+  // A size asked of the window manager and not yet configured, with the size
+  // the window had when it was asked (0 x 0 when none is pending).
+  int asked_width = 0;
+  int asked_height = 0;
+  int before_width = 0;
+  int before_height = 0;
 };
 
 // Connects the window layer to the main window and its view.
 void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView* view);
+
+// Asks for a new size of the main window.
+void ResizeMainWindow(OmbrixCefHandler& handler, int width, int height);
+
+// The main window's size, or the size last asked for while the window manager
+// has not configured it yet (GTK reports the old size until it does).
+void MainWindowSize(OmbrixCefHandler& handler, int* width, int* height);
 
 // Maximises the main window, or restores it when it is maximised, unless
 // resizing is locked or the window is fullscreen.

@@ -301,6 +301,10 @@ TEST_F(BridgeTest, WindowStateEventsCarryTheState) {
   ASSERT_NE(window, 0u);
   const std::string id = std::to_string(window);
   x_->X("xdotool windowminimize --sync " + id);
+  // The shell reads the state when it handles the window manager's note of it:
+  // a restore before then would leave no minimise to see.
+  ASSERT_TRUE(WaitFor([&] { return shell_->Output().find("\nmin") != std::string::npos; },
+                      milliseconds(10000)));
   x_->X("xdotool windowactivate --sync " + id);
   const QJsonObject r = shell_->WaitForResults(milliseconds(20000));
   const QJsonArray states = r["states"].toArray();
