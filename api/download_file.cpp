@@ -70,7 +70,8 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   bool running_ = false;
   bool succeeded_ = false;
   qint64 received_ = 0;
-  qint64 total_ = -1;  // unknown until the answer says
+  qint64 total_ = -1;     // unknown until the answer says
+  qint64 expected_ = -1;  // the body's length on the wire, when the answer gives it
 };
 
 // Downloads in progress, so that a page's going can cancel its own.
@@ -126,6 +127,9 @@ void DownloadFile::OnSent(GObject* source, GAsyncResult* result, gpointer data) 
   SoupMessageHeaders* headers = soup_message_get_response_headers(download.message_);
   if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH) {
     download.total_ = soup_message_headers_get_content_length(headers);
+    // The body arrives as sent (not decoded) only without a content encoding.
+    const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
+    if (!coding || !g_ascii_strcasecmp(coding, "identity")) download.expected_ = download.total_;
   }
   download.ReadNext();
 }
@@ -145,7 +149,12 @@ void DownloadFile::OnRead(GObject* source, GAsyncResult* result, gpointer data) 
     g_error_free(error);
     return download.Finish(false);
   }
-  if (n == 0) return download.Finish(true);
+  if (n == 0) {
+    // A server that closes before the length it announced has not sent the file.
+    const bool whole = download.expected_ < 0 || download.received_ == download.expected_;
+    if (!whole) qDebug() << "download ended early:" << download.received_ << download.expected_;
+    return download.Finish(whole);
+  }
   if (!download.running_) return;
   if (download.file_.isOpen() && download.file_.write(download.buffer_.constData(), n) != n) {
     qDebug() << "download not written:" << download.file_.errorString();
