@@ -19,7 +19,7 @@ namespace {
 // Entries up to this size are answered from one buffer; larger ones stream
 // through a socket in pieces of kPiece bytes, so memory stays flat.
 constexpr qint64 kWholeLimit = 256 * 1024;
-constexpr int kPiece = 64 * 1024;
+constexpr int kPiece = 256 * 1024;
 
 // What a worker found for one request, handed to the main thread.
 struct Answer {
@@ -95,6 +95,10 @@ void Serve(Answer* answer, const QString& name) {
     answer->size = -1;
     return Post(answer);
   }
+  // Room for several pieces in flight, so the worker rarely waits on the reader.
+  const int room = 4 * kPiece;
+  setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+  setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
   answer->stream_fd = ends[0];
   Post(answer);
   Pump(archive, ends[1]);
@@ -116,6 +120,9 @@ void RegisterClientScheme(WebKitWebContext* context) {
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
   webkit_security_manager_register_uri_scheme_as_secure(security, "client");
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, "client");
+  // Local like file: pages of the archive may show the files the app keeps on
+  // disk (a download, say) by their file: URLs, as pages from a folder can.
+  webkit_security_manager_register_uri_scheme_as_local(security, "client");
 }
 
 }  // namespace ombrix

@@ -8,8 +8,8 @@
 
 namespace ombrix {
 
-// Registers the scheme on the context, as a secure scheme whose pages may
-// fetch their own entries.
+// Registers the scheme on the context, as a secure and local scheme whose
+// pages may fetch their own entries and load files from disk.
 void RegisterClientScheme(WebKitWebContext* context);
 
 }  // namespace ombrix
