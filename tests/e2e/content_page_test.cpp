@@ -123,6 +123,7 @@ class HttpServer {
     thread_.join();
   }
   int port() const { return port_; }
+  int slow_left() const { return slow_left_; }
 
  private:
   void Accept() {
@@ -149,7 +150,8 @@ class HttpServer {
     } else if (path == "/slow") {
       Send(client, Head(200, 10000000) + std::string(65536, 's'));
       pollfd wait{client, POLLIN, 0};
-      poll(&wait, 1, 30000);  // until the client goes
+      if (poll(&wait, 1, 30000) == 1) ++slow_left_;  // the client went
+
     } else {
       Send(client,
            "HTTP/1.1 404 Not Found\r\nContent-Length: 8\r\nConnection: close\r\n\r\nnot here");
@@ -173,6 +175,7 @@ class HttpServer {
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> slow_left_{0};
   std::thread thread_;
 };
 
@@ -237,6 +240,22 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   ASSERT_EQ(slow.size(), 1);
   EXPECT_TRUE(slow[0] == "abort" || slow[0] == "error");
   EXPECT_EQ(r["abortGives"].toString(), "undefined");
+}
+
+TEST_F(ContentTest, LeavingThePageEndsItsDownloads) {
+  HttpServer server("");
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    let left = false;
+    ombrix.requestfile.download('http://127.0.0.1:)" +
+                                               QByteArray::number(server.port()) + R"(/slow',
+        ombrix.app.apppath() + '/slow', () => {}, () => {}, () => {}, function() {
+          if (!left) { left = true; location.href = 'about:blank'; }
+        });
+  )"));
+  shell_->WriteManifest(PageManifest("Leaving"));
+  shell_->Start();
+  EXPECT_TRUE(WaitFor([&] { return server.slow_left() == 1; }, milliseconds(20000)));
+  EXPECT_TRUE(shell_->Running());
 }
 
 }  // namespace
