@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <vector>
+#include <map>
 
 namespace ombrix {
 namespace {
@@ -18,7 +18,9 @@ constexpr gsize kPiece = 256 * 1024;
 constexpr guint kStallSeconds = 30;
 
 SoupSession* Session() {
-  static SoupSession* session = soup_session_new_with_options("timeout", kStallSeconds, nullptr);
+  // Several downloads from one server run side by side rather than queueing.
+  static SoupSession* session = soup_session_new_with_options(
+      "timeout", kStallSeconds, "max-conns", 64, "max-conns-per-host", 16, nullptr);
   return session;
 }
 
@@ -70,22 +72,28 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   bool running_ = false;
   bool succeeded_ = false;
   qint64 received_ = 0;
-  qint64 total_ = -1;     // unknown until the answer says
-  qint64 expected_ = -1;  // the body's length on the wire, when the answer gives it
+  qint64 total_ = -1;  // unknown until the answer says
+  qint64 expected_ = -1;
 };
 
-// Downloads in progress, so that a page's going can cancel its own.
-std::vector<std::weak_ptr<DownloadFile>>& Running() {
-  static auto* running = new std::vector<std::weak_ptr<DownloadFile>>;
-  return *running;
+// This family's downloads by identifier: what abort looks up, and what a
+// page's going cancels. Entries go when their download ends.
+std::map<int, std::weak_ptr<DownloadFile>>& Downloads() {
+  static auto* downloads = new std::map<int, std::weak_ptr<DownloadFile>>;
+  return *downloads;
+}
+
+std::shared_ptr<DownloadFile> FindDownload(int uuid) {
+  const auto it = Downloads().find(uuid);
+  return it == Downloads().end() ? nullptr : it->second.lock();
 }
 
 void CancelDownloadsOf(ContextToken token) {
-  std::vector<std::weak_ptr<DownloadFile>>& running = Running();
-  for (auto it = running.begin(); it != running.end();) {
-    const std::shared_ptr<DownloadFile> download = it->lock();
+  std::map<int, std::weak_ptr<DownloadFile>>& downloads = Downloads();
+  for (auto it = downloads.begin(); it != downloads.end();) {
+    const std::shared_ptr<DownloadFile> download = it->second.lock();
     if (download && download->token() == token) download->Cancel();
-    it = (!download || download->token() == token) ? running.erase(it) : std::next(it);
+    it = (!download || download->token() == token) ? downloads.erase(it) : std::next(it);
   }
 }
 
@@ -125,11 +133,11 @@ void DownloadFile::OnSent(GObject* source, GAsyncResult* result, gpointer data) 
   }
   download.body_ = body;
   SoupMessageHeaders* headers = soup_message_get_response_headers(download.message_);
-  if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH) {
-    download.total_ = soup_message_headers_get_content_length(headers);
-    // The body arrives as sent (not decoded) only without a content encoding.
-    const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
-    if (!coding || !g_ascii_strcasecmp(coding, "identity")) download.expected_ = download.total_;
+  // The body's length is known only when it arrives as sent (not decoded).
+  const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
+  if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
+      (!coding || !g_ascii_strcasecmp(coding, "identity"))) {
+    download.total_ = download.expected_ = soup_message_headers_get_content_length(headers);
   }
   download.ReadNext();
 }
@@ -170,6 +178,7 @@ void DownloadFile::OnRead(GObject* source, GAsyncResult* result, gpointer data) 
 void DownloadFile::Finish(bool ok) {
   if (!running_) return;  // aborted or cancelled: its callback is given already, or never
   running_ = false;
+  Downloads().erase(uuid());
   const bool flushed = !file_.isOpen() || file_.flush();
   file_.close();
   // An answer that is no success (404, 500) is an error, although its body is kept.
@@ -182,6 +191,7 @@ void DownloadFile::Finish(bool ok) {
 void DownloadFile::Abort() {
   if (!running_) return;
   running_ = false;
+  Downloads().erase(uuid());
   g_cancellable_cancel(cancellable_);
   file_.close();
   PostCompletion(shared_from_this(), QStringLiteral("abort"), nullptr, true);
@@ -209,9 +219,7 @@ bool DownloadFileHanlder::Execute(const QString& name, const JsArgs& arguments, 
   if (name == QLatin1String("download")) return StartDownload(uuid, arguments, retval, exception);
   if (name == QLatin1String("abort") && arguments.size() == 1) {
     const int target = int(unsigned(arguments[0].GetIntValue()));
-    if (auto download = CallbackRegistry::Get().GetJSObjectAs<DownloadFile>(target)) {
-      download->Abort();
-    }
+    if (const std::shared_ptr<DownloadFile> download = FindDownload(target)) download->Abort();
   }
   return false;
 }
@@ -230,7 +238,7 @@ bool DownloadFileHanlder::StartDownload(int uuid, const JsArgs& arguments, JsRet
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, download);
   ListenForGonePages();
-  Running().push_back(download);
+  Downloads()[uuid] = download;
   download->Start();
   retval->Set(JsPlain::UInt(unsigned(uuid)));
   return true;

@@ -1,6 +1,7 @@
 #include "scheme/archive_writer.h"
 
 #include <minizip/zip.h>
+#include <stdio.h>
 #include <zlib.h>
 
 #include <QDateTime>
@@ -182,8 +183,8 @@ int PackFolder(const QString& folder, const QString& path, QString* error) {
   }
   ok = writer.Close() && ok;
   if (ok) {
-    QFile::remove(path);
-    ok = QFile::rename(partial, path);
+    // One step: a running shell sees the old archive or the new one, never none.
+    ok = ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) == 0;
     if (!ok) *error = QStringLiteral("cannot write %1").arg(path);
   } else if (error->isEmpty()) {
     *error = QStringLiteral("cannot write %1").arg(partial);

@@ -71,7 +71,16 @@ struct ContentArchive::Entry {
   bool encrypted = false;
   bool deflated = false;
   bool input_ended = false;
-  qint64 remaining = 0;  // bytes the archive says are still to come
+  qint64 remaining = 0;              // bytes the archive says are still to come
+  uLong crc = crc32(0, nullptr, 0);  // of the bytes handed out so far
+  uLong expected_crc = 0;
+
+  // Counts bytes handed out; the last of them must give the recorded CRC.
+  void Produced(const char* data, qint64 n) {
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(data), uInt(n));
+    remaining -= n;
+  }
+  bool Whole() const { return remaining == 0 && crc == expected_crc; }
   z_stream stream{};
   char input[65536];
 
@@ -133,6 +142,7 @@ qint64 ContentArchive::OpenEntry(const QString& name) {
   if (unzOpenCurrentFile2(Zip(zip_), &method, &level, 1) != UNZ_OK) return -1;
   entry_ = std::make_unique<Entry>();
   entry_->encrypted = info.flag & 1;
+  entry_->expected_crc = info.crc;
   entry_->remaining = qint64(qMin<ZPOS64_T>(info.uncompressed_size, ZPOS64_T(INT64_MAX)));
   if ((entry_->encrypted && !entry_->PasswordFits(Zip(zip_), info)) ||
       (method == Z_DEFLATED && inflateInit2(&entry_->stream, -MAX_WBITS) != Z_OK)) {
@@ -152,7 +162,7 @@ qint64 ContentArchive::ReadEntry(char* buffer, qint64 capacity) {
   if (room == 0) return 0;
   if (!entry.deflated) {
     const int n = entry.ReadRaw(Zip(zip_), buffer, room);
-    if (n > 0) entry.remaining -= n;
+    if (n > 0) entry.Produced(buffer, n);
     return n < 0 ? -1 : n;
   }
   z_stream& stream = entry.stream;
@@ -172,13 +182,15 @@ qint64 ContentArchive::ReadEntry(char* buffer, qint64 capacity) {
     if (status != Z_OK && status != Z_BUF_ERROR) return -1;
   }
   const qint64 produced = room - stream.avail_out;
-  entry.remaining -= produced;
+  entry.Produced(buffer, produced);
   return produced;
 }
 
 QByteArray ContentArchive::Read(const QString& name, qint64 limit) {
   return OpenEntry(name) < 0 ? QByteArray() : ReadRest(limit);
 }
+
+bool ContentArchive::EntryWhole() const { return entry_ && entry_->Whole(); }
 
 QByteArray ContentArchive::ReadRest(qint64 limit) {
   QByteArray data;

@@ -33,6 +33,10 @@ class ContentArchive {
   // read, 0 at its end, or -1 when the entry's data is damaged.
   qint64 ReadEntry(char* buffer, qint64 capacity);
 
+  // True once every byte of the open entry was read and they match its CRC
+  // (false for damaged data or a password that only seemed to fit).
+  bool EntryWhole() const;
+
   // The rest of the open entry, at most limit bytes.
   QByteArray ReadRest(qint64 limit);
 

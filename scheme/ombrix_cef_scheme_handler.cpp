@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "scheme/content_archive.h"
 
@@ -24,6 +26,7 @@ constexpr int kPiece = 256 * 1024;
 // What a worker found for one request, handed to the main thread.
 struct Answer {
   WebKitURISchemeRequest* request = nullptr;  // held until answered
+  QString name;                               // the entry asked for
   QString mime;
   qint64 size = -1;    // as the archive records it; below 1: not found
   QByteArray whole;    // a small entry
@@ -62,11 +65,11 @@ gboolean Finish(gpointer data) {
 void Post(Answer* answer) { g_idle_add_full(G_PRIORITY_DEFAULT, Finish, answer, nullptr); }
 
 // Sends the rest of the open entry; ends when the reader goes away.
-void Pump(ContentArchive& archive, int fd) {
-  char piece[kPiece];
-  for (qint64 n; (n = archive.ReadEntry(piece, sizeof piece)) > 0;) {
+void Pump(std::unique_ptr<ContentArchive> archive, int fd) {
+  std::vector<char> piece(kPiece);
+  for (qint64 n; (n = archive->ReadEntry(piece.data(), kPiece)) > 0;) {
     for (qint64 sent = 0; sent < n;) {
-      const ssize_t done = send(fd, piece + sent, size_t(n - sent), MSG_NOSIGNAL);
+      const ssize_t done = send(fd, piece.data() + sent, size_t(n - sent), MSG_NOSIGNAL);
       if (done < 0 && errno == EINTR) continue;
       if (done <= 0) {
         close(fd);
@@ -78,39 +81,60 @@ void Pump(ContentArchive& archive, int fd) {
   close(fd);
 }
 
-// Worker thread: finds the entry and answers, then streams a large one.
-void Serve(Answer* answer, const QString& name) {
-  ContentArchive archive;
-  archive.Open(ContentArchiveFileName());
-  answer->size = archive.OpenEntry(name);
-  if (answer->size <= 0) return Post(answer);
-  qDebug() << name << answer->size;
-  if (answer->size <= kWholeLimit) {
-    answer->whole = archive.ReadRest(answer->size);
-    return Post(answer);
-  }
+// Hands a large entry to a thread of its own that streams it; false when no
+// stream can be made.
+bool StartStream(std::unique_ptr<ContentArchive> archive, Answer* answer) {
   int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-    qDebug() << "no stream for" << name << strerror(errno);
-    answer->size = -1;
-    return Post(answer);
-  }
-  // Room for several pieces in flight, so the worker rarely waits on the reader.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+  // Room for several pieces in flight, so the pump rarely waits on the reader.
   const int room = 4 * kPiece;
   setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
   setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+  try {
+    std::thread(Pump, std::move(archive), ends[1]).detach();
+  } catch (const std::system_error&) {
+    close(ends[0]);
+    close(ends[1]);
+    return false;
+  }
   answer->stream_fd = ends[0];
+  return true;
+}
+
+// A worker of the pool: finds the entry and answers; a small entry goes
+// whole, and only if its bytes match its CRC.
+void Serve(gpointer data, gpointer) {
+  auto* answer = static_cast<Answer*>(data);
+  auto archive = std::make_unique<ContentArchive>();
+  archive->Open(ContentArchiveFileName());
+  answer->size = archive->OpenEntry(answer->name);
+  if (answer->size > 0) qDebug() << answer->name << answer->size;
+  if (answer->size > 0 && answer->size <= kWholeLimit) {
+    answer->whole = archive->ReadRest(answer->size);
+    if (!archive->EntryWhole()) {
+      qDebug() << "damaged entry" << answer->name;
+      answer->size = -1;
+    }
+  } else if (answer->size > kWholeLimit && !StartStream(std::move(archive), answer)) {
+    qDebug() << "no stream for" << answer->name;
+    answer->size = -1;
+  }
   Post(answer);
-  Pump(archive, ends[1]);
+}
+
+// Lookups run on a few threads, so a page asking for hundreds of entries at
+// once never makes hundreds of threads.
+GThreadPool* Workers() {
+  static GThreadPool* pool = g_thread_pool_new(Serve, nullptr, 4, FALSE, nullptr);
+  return pool;
 }
 
 void OnClientRequest(WebKitURISchemeRequest* request, gpointer) {
-  const QString name =
-      EntryNameFromUrl(QString::fromUtf8(webkit_uri_scheme_request_get_uri(request)));
   auto* answer = new Answer;
   answer->request = WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request));
-  answer->mime = ChooseMimeType(name);
-  std::thread(Serve, answer, name).detach();
+  answer->name = EntryNameFromUrl(QString::fromUtf8(webkit_uri_scheme_request_get_uri(request)));
+  answer->mime = ChooseMimeType(answer->name);
+  g_thread_pool_push(Workers(), answer, nullptr);
 }
 
 }  // namespace
