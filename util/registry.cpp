@@ -41,9 +41,8 @@ bool IsValueName(const QString& name) {
 
 // A file Qt cannot parse is moved aside (never rewritten from the part it
 // could read), so what it held can still be recovered by hand.
-void SetAsideIfCorrupt(const QString& file_name) {
+void SetAside(const QString& file_name) {
   if (!QFileInfo::exists(file_name)) return;
-  if (QSettings(file_name, QSettings::IniFormat).status() != QSettings::FormatError) return;
   const QString aside = file_name + QStringLiteral(".corrupt-") +
                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
   const bool moved = QFile::rename(file_name, aside);
@@ -57,7 +56,7 @@ std::unique_ptr<QSettings> OpenRoot(const QString& root) {
   if (settings->status() == QSettings::FormatError) {
     const QString file_name = settings->fileName();
     settings.reset();
-    SetAsideIfCorrupt(file_name);
+    SetAside(file_name);
     settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                            QLatin1String(kOrganization), root);
   }
