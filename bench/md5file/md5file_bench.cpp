@@ -25,11 +25,15 @@
 namespace {
 
 constexpr const char* kPage = R"(<!DOCTYPE html><html><body><script>
-window.hashFile = function(path) {
+// Hashes twice and reports the better time, as md5sum's is taken.
+window.hashFile = function(path, best, round) {
+  best = best || Infinity;
+  round = round || 0;
   const start = performance.now();
   ombrix.tool.md5file(path, function(digest) {
-    window.webkit.messageHandlers.done.postMessage(
-        JSON.stringify({digest: digest, ms: performance.now() - start}));
+    best = Math.min(best, performance.now() - start);
+    if (round === 0) return hashFile(path, best, 1);
+    window.webkit.messageHandlers.done.postMessage(JSON.stringify({digest: digest, ms: best}));
   });
 };
 window.webkit.messageHandlers.ready.postMessage('');
