@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <QByteArray>
-#include <QDebug>
 #include <QFile>
 #include <QProcess>
 #include <chrono>
@@ -57,7 +56,8 @@ pid_t Spawn(const QString& command_line, const QString& working_directory, bool 
   const QStringList words = SplitCommandLine(command_line);
   if (words.isEmpty() || words.first().isEmpty()) return -ENOENT;
   std::vector<QByteArray> bytes;
-  for (const QString& word : words) bytes.push_back(word.toLocal8Bit());
+  for (const QString& word : words)
+    bytes.push_back(word.toUtf8());  // text reaches programs as UTF-8
   std::vector<char*> argv;
   for (QByteArray& word : bytes) argv.push_back(word.data());
   argv.push_back(nullptr);
