@@ -8,6 +8,8 @@
 namespace dialog_test {
 namespace {
 
+constexpr guint kReleaseDelayMs = 2000;
+
 GtkFileChooserAction ActionOf(ombrix::DialogKind kind) {
   switch (kind) {
     case ombrix::DialogKind::kOpenFolder:
@@ -169,9 +171,10 @@ void Handler::Close() {
   if (dialog_) {
     g_signal_handlers_disconnect_by_data(dialog_, this);
     gtk_native_dialog_hide(GTK_NATIVE_DIALOG(dialog_));
-    gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(dialog_));
-    // Released once the signal that may be running on it has returned.
-    g_idle_add(
+    // Released a moment later: the key that answered it (Enter, Escape) is
+    // released after the dialog has gone, and that event still finds it.
+    g_timeout_add(
+        kReleaseDelayMs,
         [](gpointer dialog) {
           g_object_unref(dialog);
           return G_SOURCE_REMOVE;
