@@ -108,6 +108,14 @@ void Handler::Position(GtkWindow* window, const QString& request) {
   if (state & GDK_WINDOW_STATE_MAXIMIZED) gtk_window_unmaximize(window);
   gtk_window_move(window, box->x, box->y);
   resize_(window, box->width, box->height);
+  // The toolkit leaves out a size request equal to the size the window had at
+  // the last configure, even while another size it asked for is still on its
+  // way: 100 x 100, then the work area, then 100 x 100 again in quick
+  // succession ended at the work area's size. The size goes to the window
+  // system as well, so the last request always wins.
+  if (GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window))) {
+    gdk_window_resize(gdk_window, box->width, box->height);
+  }
 }
 
 }  // namespace window_test

@@ -18,6 +18,8 @@ function q(request, persistent) {
       onSuccess: r => resolve({ok: r}),
       onFailure: (code, message) => resolve({code: code, message: message})}));
 }
+// Resolves once the window is shown and the window manager has placed it.
+function windowReady() { return Promise.all([stateEvent('show'), stateEvent('normal')]); }
 function stateEvent(name) {
   return new Promise(resolve => window.addEventListener('windowstate', function seen(e) {
     if (e.detail.state !== 'windowstate.' + name) return;
@@ -47,14 +49,16 @@ class QueryTest : public ShellTest {
   }
 
   // Answers the chooser titled title as a user does: the location entry
-  // (Ctrl+L), the path typed, Enter. The entry may take the first Enter to
-  // accept its own completion, so Enter is pressed until the chooser goes.
+  // (Ctrl+L), the path typed, Enter. On a busy machine the entry may miss the
+  // first characters or take Enter for its own completion, so the path is
+  // typed again over the entry's text (Ctrl+A) until the chooser goes.
   ::testing::AssertionResult Choose(const std::string& title, const std::string& path) const {
     const unsigned long dialog = shell_->WaitForWindow(title);
     if (!dialog) return ::testing::AssertionFailure() << "no chooser " << title;
-    x_->X("xdotool windowactivate --sync " + std::to_string(dialog) +
-          " key ctrl+l type --delay 10 '" + path + "'");
+    const std::string id = std::to_string(dialog);
     for (int i = 0; i < 5; ++i) {
+      x_->X("xdotool windowactivate --sync " + id + " key ctrl+l key ctrl+a type --delay 20 '" +
+            path + "'");
       x_->X("xdotool key Return");
       if (Gone(dialog)) return ::testing::AssertionSuccess();
     }
@@ -106,7 +110,7 @@ class PanelQueryTest : public QueryTest {
 
 TEST_F(PanelQueryTest, WindowCommandsPlaceMinimiseMaximiseHideAndRestore) {
   StartPage(R"(
-    const shown = stateEvent('show');
+    const shown = windowReady();
     (async () => {
       await shown;
       const r = {};
@@ -204,7 +208,7 @@ TEST_F(QueryTest, DialogOfAPageThatGoesClosesAndTheNextPageGetsItsOwn) {
 
 TEST_F(QueryTest, FloodsHugeRequestsAndBadNumbersLeaveTheShellAnswering) {
   StartPage(R"(
-    const shown = stateEvent('show');
+    const shown = windowReady();
     (async () => {
       await shown;
       const r = {};
