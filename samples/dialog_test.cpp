@@ -22,14 +22,14 @@ GtkFileChooserAction ActionOf(ombrix::DialogKind kind) {
 }
 
 GtkFileFilter* NewFilter(const QString& text) {
-  const ombrix::FileFilterSpec spec = ombrix::ReadFileFilter(text);
+  const ombrix::FileFilterParts parts = ombrix::ReadFileFilter(text);
   GtkFileFilter* filter = gtk_file_filter_new();
   g_object_ref_sink(filter);
-  gtk_file_filter_set_name(filter, spec.name.toUtf8().constData());
-  for (const QString& pattern : spec.patterns) {
+  gtk_file_filter_set_name(filter, parts.name.toUtf8().constData());
+  for (const QString& pattern : parts.patterns) {
     gtk_file_filter_add_pattern(filter, pattern.toUtf8().constData());
   }
-  for (const QString& type : spec.mime_types) {
+  for (const QString& type : parts.mime_types) {
     gtk_file_filter_add_mime_type(filter, type.toUtf8().constData());
   }
   return filter;

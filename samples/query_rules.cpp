@@ -145,8 +145,8 @@ QString NextStartPath(const QString& last_file, const QString& value) {
   return folder.endsWith(QLatin1Char('/')) ? folder + value : folder + QLatin1Char('/') + value;
 }
 
-FileFilterSpec ReadFileFilter(const QString& text) {
-  FileFilterSpec filter;
+FileFilterParts ReadFileFilter(const QString& text) {
+  FileFilterParts filter;
   filter.name = text;
   static const QRegularExpression separators(QStringLiteral("[;,\\s]+"));
   for (const QString& part : text.split(separators, Qt::SkipEmptyParts)) {

@@ -61,12 +61,12 @@ QString NextStartPath(const QString& last_file, const QString& value);
 
 // One file filter: "*.txt", ".png", "*.txt;*.log", "image/png", "image/*", "*".
 // Extensions match in any letter case.
-struct FileFilterSpec {
+struct FileFilterParts {
   QString name;
   QStringList patterns;
   QStringList mime_types;
 };
-FileFilterSpec ReadFileFilter(const QString& text);
+FileFilterParts ReadFileFilter(const QString& text);
 
 // The dialog's answer: the chosen paths joined with "|"; a folder ends with "/".
 QString JoinAnswer(const QStringList& paths, DialogKind kind);

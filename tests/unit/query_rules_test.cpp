@@ -6,7 +6,6 @@
 namespace {
 
 using ombrix::Box;
-using ombrix::DialogKind;
 
 // A 1280 x 1024 screen with a 30-pixel panel at the top.
 const Box kWorkArea{0, 30, 1280, 994};
@@ -41,18 +40,6 @@ TEST(PositionRequest, AnythingButFourNumbersPlacesNothing) {
   EXPECT_FALSE(Place(QByteArray(4 << 20, '7').constData()));
 }
 
-TEST(DialogRequest, NameChoosesTheDialogAndItsTitle) {
-  const auto kind = [](const char* request) {
-    return ombrix::ReadDialogRequest(QString::fromUtf8(request));
-  };
-  EXPECT_EQ(kind("DialogTest.FileOpen")->title, QStringLiteral("My Open Dialog"));
-  EXPECT_EQ(kind("DialogTest.FileOpenMultiple")->kind, DialogKind::kOpenMultiple);
-  EXPECT_EQ(kind("DialogTest.FileOpenFolder")->title, QStringLiteral("My Open Folder Dialog"));
-  EXPECT_EQ(kind("DialogTest.FileSave:filter=*.txt")->kind, DialogKind::kSave);
-  EXPECT_FALSE(kind("dialogtest.fileopen"));
-  EXPECT_FALSE(kind("Window.Hide"));
-}
-
 TEST(SaveSettings, FilepathAndFilterItemsInOrderAfterAnySeparator) {
   const ombrix::SaveSettings settings = ombrix::ReadSaveSettings(QStringLiteral(
       "DialogTest.FileSave#filepath=/tmp/a.txt|filter=*.txt|junk||filter=image/png|filepath|"
@@ -76,7 +63,7 @@ TEST(SaveSettings, StartPathFollowsTheLastFile) {
             QStringLiteral("/tmp/out.txt"));
 }
 
-bool Matches(const ombrix::FileFilterSpec& filter, const char* name) {
+bool Matches(const ombrix::FileFilterParts& filter, const char* name) {
   for (const QString& pattern : filter.patterns) {
     if (fnmatch(pattern.toUtf8().constData(), name, 0) == 0) return true;
   }
@@ -84,24 +71,17 @@ bool Matches(const ombrix::FileFilterSpec& filter, const char* name) {
 }
 
 TEST(FileFilter, ExtensionListsMatchAnyLetterCaseAndMimeTypesPassThrough) {
-  const ombrix::FileFilterSpec text = ombrix::ReadFileFilter(QStringLiteral("*.txt;*.log"));
+  const ombrix::FileFilterParts text = ombrix::ReadFileFilter(QStringLiteral("*.txt;*.log"));
   EXPECT_TRUE(Matches(text, "notes.txt"));
   EXPECT_TRUE(Matches(text, "NOTES.TXT"));
   EXPECT_TRUE(Matches(text, "run.log"));
   EXPECT_FALSE(Matches(text, "notes.txt.bak"));
   EXPECT_TRUE(Matches(ombrix::ReadFileFilter(QStringLiteral(".png, .jpg")), "a.JPG"));
   EXPECT_TRUE(Matches(ombrix::ReadFileFilter(QStringLiteral("*.*")), "anything"));
-  const ombrix::FileFilterSpec images = ombrix::ReadFileFilter(QStringLiteral("image/png"));
+  const ombrix::FileFilterParts images = ombrix::ReadFileFilter(QStringLiteral("image/png"));
   EXPECT_EQ(images.mime_types, QStringList{"image/png"});
   EXPECT_TRUE(images.patterns.isEmpty());
   EXPECT_EQ(images.name, QStringLiteral("image/png"));
-}
-
-TEST(DialogAnswer, PathsJoinedWithBarAndFoldersEndWithSlash) {
-  EXPECT_EQ(ombrix::JoinAnswer({"/a/x.txt", "/a/y.txt"}, DialogKind::kOpenMultiple),
-            QStringLiteral("/a/x.txt|/a/y.txt"));
-  EXPECT_EQ(ombrix::JoinAnswer({"/a/b"}, DialogKind::kOpenFolder), QStringLiteral("/a/b/"));
-  EXPECT_EQ(ombrix::JoinAnswer({}, DialogKind::kSave), QString());
 }
 
 }  // namespace
