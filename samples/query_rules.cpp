@@ -148,6 +148,13 @@ QString NextStartPath(const QString& last_file, const QString& value) {
 FileFilterParts ReadFileFilter(const QString& text) {
   FileFilterParts filter;
   filter.name = text;
+  if (text.trimmed().isEmpty()) {
+    // "filter=" with nothing after it: a filter matching no file would hide
+    // every file, so it shows them all.
+    filter.name = QStringLiteral("*");
+    filter.patterns << QStringLiteral("*");
+    return filter;
+  }
   static const QRegularExpression separators(QStringLiteral("[;,\\s]+"));
   for (const QString& part : text.split(separators, Qt::SkipEmptyParts)) {
     if (part.contains(QLatin1Char('/'))) {

@@ -60,7 +60,7 @@ SaveSettings ReadSaveSettings(const QString& request);
 QString NextStartPath(const QString& last_file, const QString& value);
 
 // One file filter: "*.txt", ".png", "*.txt;*.log", "image/png", "image/*", "*".
-// Extensions match in any letter case.
+// Extensions match in any letter case; an empty filter shows every file.
 struct FileFilterParts {
   QString name;
   QStringList patterns;

@@ -78,6 +78,7 @@ TEST(FileFilter, ExtensionListsMatchAnyLetterCaseAndMimeTypesPassThrough) {
   EXPECT_FALSE(Matches(text, "notes.txt.bak"));
   EXPECT_TRUE(Matches(ombrix::ReadFileFilter(QStringLiteral(".png, .jpg")), "a.JPG"));
   EXPECT_TRUE(Matches(ombrix::ReadFileFilter(QStringLiteral("*.*")), "anything"));
+  EXPECT_TRUE(Matches(ombrix::ReadFileFilter(QString()), "anything"));
   const ombrix::FileFilterParts images = ombrix::ReadFileFilter(QStringLiteral("image/png"));
   EXPECT_EQ(images.mime_types, QStringList{"image/png"});
   EXPECT_TRUE(images.patterns.isEmpty());
