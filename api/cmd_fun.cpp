@@ -94,15 +94,10 @@ bool CmdFunHandler::StartCommand(const QString& name, const JsArgs& arguments, J
   CallbackRegistry& registry = CallbackRegistry::Get();
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, worker);
-  try {
-    std::thread([worker] {
-      if (worker->Run()) PostCompletion(worker, worker->name(), worker.get(), worker->success());
-    }).detach();
-  } catch (const std::system_error& error) {
-    qDebug() << "command worker not started:" << error.what();
-    registry.RemoveCallback(uuid);
-    registry.RemoveJSObject(uuid);
-    return true;
+  if (!StartWorkerThread(uuid, "command", [worker] {
+        if (worker->Run()) PostCompletion(worker, worker->name(), worker.get(), worker->success());
+      })) {
+    return true;  // no thread, no result: undefined
   }
   retval->Set(JsPlain::UInt(unsigned(uuid)));
   return true;

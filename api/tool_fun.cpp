@@ -154,16 +154,11 @@ bool ToolFunHandler::StartJob(const QString& name, const JsArgs& arguments, JsRe
   CallbackRegistry& registry = CallbackRegistry::Get();
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, worker);
-  try {
-    std::thread([worker] {
-      worker->Run();
-      PostCompletion(worker, worker->name(), worker.get(), true);
-    }).detach();
-  } catch (const std::system_error& error) {
-    qDebug() << "tool worker not started:" << error.what();
-    registry.RemoveCallback(uuid);
-    registry.RemoveJSObject(uuid);
-    return true;
+  if (!StartWorkerThread(uuid, "tool", [worker] {
+        worker->Run();
+        PostCompletion(worker, worker->name(), worker.get(), true);
+      })) {
+    return true;  // no thread, no result: undefined
   }
   retval->Set(JsPlain::UInt(unsigned(uuid)));
   return true;

@@ -18,9 +18,7 @@
 #include <cstring>
 #include <thread>
 
-#include "app/extension_init.h"
-#include "app/manifest_util.h"
-#include "util/util_win.h"
+#include "bench/common/extension_view.h"
 
 namespace {
 
@@ -167,25 +165,12 @@ int main(int argc, char** argv) {
   double md5sum_seconds = 0;
   const QString expected = Md5sum(run.path, &md5sum_seconds);
 
-  ombrix::SetExecutablePath(dir.path() + "/ombrix");
-  ManifestUtil& manifest = ManifestUtil::Instance("ombrix.json");
-  manifest.SetContent("{}");
-  manifest.Parse();
-  WebKitWebContext* context = webkit_web_context_new();
-  webkit_web_context_set_web_extensions_directory(context, OMBRIX_BENCH_RENDERER_DIR);
-  webkit_web_context_set_web_extensions_initialization_user_data(
-      context, ombrix::BuildExtensionInitData(manifest));
   WebKitUserContentManager* content = webkit_user_content_manager_new();
-  GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                            "user-content-manager", content, nullptr));
-  run.view = WEBKIT_WEB_VIEW(view);
+  run.view = OpenExtensionView(dir.path(), content);
   webkit_user_content_manager_register_script_message_handler(content, "ready");
   webkit_user_content_manager_register_script_message_handler(content, "done");
   g_signal_connect(content, "script-message-received::ready", G_CALLBACK(OnReady), &run);
   g_signal_connect(content, "script-message-received::done", G_CALLBACK(OnDone), &run);
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_container_add(GTK_CONTAINER(window), view);
-  gtk_widget_show_all(window);
   webkit_web_view_load_html(run.view, kPage, "file:///bench/");
   g_timeout_add_seconds(240, OnTimeout, nullptr);
   gtk_main();

@@ -97,15 +97,6 @@ class QueryTest : public ShellTest {
 class PanelQueryTest : public QueryTest {
  protected:
   bool WithPanel() const override { return true; }
-
-  std::vector<int> WorkArea() const {
-    const std::string text = x_->X("xprop -root _NET_WORKAREA");
-    std::istringstream numbers(text.substr(text.find('=') + 1));
-    std::vector<int> area(4);
-    char comma;
-    numbers >> area[0] >> comma >> area[1] >> comma >> area[2] >> comma >> area[3];
-    return area;
-  }
 };
 
 TEST_F(PanelQueryTest, WindowCommandsPlaceMinimiseMaximiseHideAndRestore) {
@@ -142,7 +133,7 @@ TEST_F(PanelQueryTest, WindowCommandsPlaceMinimiseMaximiseHideAndRestore) {
   )");
   const unsigned long window = shell_->WaitForWindow("Query");
   ASSERT_NE(window, 0u);
-  const std::vector<int> area = WorkArea();
+  const std::vector<int> area = x_->WorkArea();
   ASSERT_GT(area[1] + (1024 - area[3]), 0);  // the panel keeps a strip
   const QJsonObject r = shell_->WaitForResults();
   for (const char* name :
