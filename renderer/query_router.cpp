@@ -118,15 +118,20 @@ void SendCancel(std::uint64_t page_id, int id) {
       nullptr);
 }
 
-JSValueRef QueryCancel(std::uint64_t page_id, JSContextRef context, size_t argc,
+// Cancels one of the calling context's own queries: another frame's or
+// pop-up's queries are not its to cancel.
+JSValueRef QueryCancel(ContextToken token, JSContextRef context, size_t argc,
                        const JSValueRef argv[], JSValueRef* exception) {
   if (argc != 1 || !JSValueIsNumber(context, argv[0])) {
     return Throw(context, exception, "Invalid arguments; expecting a single integer");
   }
   const int id = JsValue::Borrow(context, argv[0]).GetIntValue();
-  const bool known = g_queries.erase(id) > 0;
-  if (known) SendCancel(page_id, id);
-  return JSValueMakeBoolean(context, known);
+  const auto it = g_queries.find(id);
+  if (it == g_queries.end() || it->second.token != token) return JSValueMakeBoolean(context, false);
+  const std::uint64_t owner = it->second.page_id;
+  g_queries.erase(it);
+  SendCancel(owner, id);
+  return JSValueMakeBoolean(context, true);
 }
 
 }  // namespace
@@ -150,9 +155,9 @@ void QueryRouter::OnContextCreated(WebKitWebPage* page, JSGlobalContextRef conte
                  false);
   DefineReadOnly(context, global, "cefQueryCancel",
                  MakeNativeFunction(context,
-                                    [page_id](JSContextRef call, size_t argc,
-                                              const JSValueRef argv[], JSValueRef* error) {
-                                      return QueryCancel(page_id, call, argc, argv, error);
+                                    [token](JSContextRef call, size_t argc, const JSValueRef argv[],
+                                            JSValueRef* error) {
+                                      return QueryCancel(token, call, argc, argv, error);
                                     }),
                  false);
 }

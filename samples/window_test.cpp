@@ -7,9 +7,42 @@
 namespace window_test {
 namespace {
 
+constexpr int kToggled = GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED;
+const char kAskedKey[] = "ombrix-asked-state";
+
+// The window manager's word on a state the window was asked for ends the wait.
+gboolean OnStateAnswered(GtkWidget* window, GdkEventWindowState* event, gpointer) {
+  if (event->changed_mask & kToggled) g_object_set_data(G_OBJECT(window), kAskedKey, nullptr);
+  return FALSE;
+}
+
+// Notes the minimised and maximised bits a request asked for: until the window
+// manager answers, the window counts as being in that state, so two quick
+// toggles undo each other as they would on a window that changes at once.
+void Ask(GtkWindow* window, int state) {
+  if (!g_object_get_data(G_OBJECT(window), "ombrix-asked-watch")) {
+    g_object_set_data(G_OBJECT(window), "ombrix-asked-watch", GINT_TO_POINTER(1));
+    g_signal_connect(window, "window-state-event", G_CALLBACK(OnStateAnswered), nullptr);
+  }
+  g_object_set_data(G_OBJECT(window), kAskedKey, GINT_TO_POINTER((state & kToggled) | 0x10000));
+}
+
 GdkWindowState StateOf(GtkWindow* window) {
   GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window));
-  return gdk_window ? gdk_window_get_state(gdk_window) : GdkWindowState(0);
+  const GdkWindowState state = gdk_window ? gdk_window_get_state(gdk_window) : GdkWindowState(0);
+  const int asked = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(window), kAskedKey));
+  if (!asked) return state;
+  return GdkWindowState((state & ~kToggled) | (asked & kToggled));
+}
+
+void Deiconify(GtkWindow* window) {
+  Ask(window, StateOf(window) & ~GDK_WINDOW_STATE_ICONIFIED);
+  gtk_window_deiconify(window);
+}
+
+void Unmaximize(GtkWindow* window) {
+  Ask(window, StateOf(window) & ~GDK_WINDOW_STATE_MAXIMIZED);
+  gtk_window_unmaximize(window);
 }
 
 // The work area of the window's monitor (the nearest one when it is off-screen).
@@ -28,9 +61,9 @@ ombrix::Box WorkAreaOf(GtkWindow* window) {
 void Restore(GtkWindow* window) {
   const GdkWindowState state = StateOf(window);
   if (state & GDK_WINDOW_STATE_ICONIFIED) {
-    gtk_window_deiconify(window);
+    Deiconify(window);
   } else if (state & GDK_WINDOW_STATE_MAXIMIZED) {
-    gtk_window_unmaximize(window);
+    Unmaximize(window);
   }
   gtk_window_present(window);
 }
@@ -41,6 +74,7 @@ void Minimize(GtkWindow* window) {
     return;
   }
   gtk_widget_show(GTK_WIDGET(window));
+  Ask(window, StateOf(window) | GDK_WINDOW_STATE_ICONIFIED);
   gtk_window_iconify(window);
 }
 
@@ -50,6 +84,7 @@ void Maximize(GtkWindow* window) {
     Restore(window);
     return;
   }
+  Ask(window, (StateOf(window) & ~GDK_WINDOW_STATE_ICONIFIED) | GDK_WINDOW_STATE_MAXIMIZED);
   gtk_window_maximize(window);
   gtk_window_present(window);
 }
@@ -104,8 +139,8 @@ void Handler::Position(GtkWindow* window, const QString& request) {
   qDebug() << "position" << box->x << box->y << box->width << box->height;
   // A minimised or maximised window is restored first, then placed.
   const GdkWindowState state = StateOf(window);
-  if (state & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(window);
-  if (state & GDK_WINDOW_STATE_MAXIMIZED) gtk_window_unmaximize(window);
+  if (state & GDK_WINDOW_STATE_ICONIFIED) Deiconify(window);
+  if (state & GDK_WINDOW_STATE_MAXIMIZED) Unmaximize(window);
   gtk_window_move(window, box->x, box->y);
   resize_(window, box->width, box->height);
   // The toolkit leaves out a size request equal to the size the window had at
