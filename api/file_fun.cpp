@@ -151,17 +151,11 @@ bool FileFunHandler::StartOperation(const QString& name, const JsArgs& arguments
   CallbackRegistry& registry = CallbackRegistry::Get();
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, worker);
-  try {
-    std::thread([worker] {
-      const bool result = worker->Run();
-      PostCompletion(worker, worker->name(), nullptr, result);
-    }).detach();
-  } catch (const std::system_error& error) {
-    // No thread, no result: the call leaves nothing registered and returns undefined.
-    qDebug() << "file worker not started:" << error.what();
-    registry.RemoveCallback(uuid);
-    registry.RemoveJSObject(uuid);
-    return true;
+  if (!StartWorkerThread(uuid, "file", [worker] {
+        const bool result = worker->Run();
+        PostCompletion(worker, worker->name(), nullptr, result);
+      })) {
+    return true;  // no thread, no result: undefined
   }
   retval->Set(JsPlain::UInt(unsigned(uuid)));
   return true;

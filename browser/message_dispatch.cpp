@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/manifest_util.h"
+#include "browser/clipboard.h"
 #include "browser/ombrix_cef_handler.h"
 
 namespace ombrix {
@@ -69,8 +70,12 @@ Rect ParseCaptionRegion(const QString& text) {
 }
 
 bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& message) {
-  if (!handler.main_window()) return false;
   const QString& name = message.name;
+  if (name == QLatin1String("setclip")) {  // the clipboard needs no window
+    SetClipboardHtml(message.StringArg(0).toUtf8(), message.StringArg(1).toUtf8());
+    return true;
+  }
+  if (!handler.main_window()) return false;
   if (name == QLatin1String("resizeTo")) {
     ResizeTo(handler, message);
   } else if (name == QLatin1String("movecenter")) {

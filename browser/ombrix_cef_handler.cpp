@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "browser/ombrix_cef_handler_win.h"
+#include "samples/dialog_test.h"
+#include "samples/window_test.h"
 
 namespace {
 
@@ -125,7 +127,21 @@ gboolean OmbrixCefHandler::OnKeyPress(GtkWidget* view, GdkEventKey* event, gpoin
   return TRUE;
 }
 
+void OmbrixCefHandler::InstallQueryHandlers() {
+  if (query_router_.HasHandlers()) return;
+  query_router_.AddHandler(
+      std::make_unique<window_test::Handler>([this](GtkWindow* window, int width, int height) {
+        if (window == main_window_) {
+          ombrix::ResizeMainWindow(*this, width, height);
+        } else {
+          gtk_window_resize(window, width, height);
+        }
+      }));
+  query_router_.AddHandler(std::make_unique<dialog_test::Handler>());
+}
+
 void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& title) {
+  InstallQueryHandlers();
   WebKitWebView* view = NewView(nullptr);
   GtkWindow* window = NewWindow(view, true);
   gtk_window_set_decorated(window, FALSE);
@@ -316,6 +332,7 @@ GtkWindow* OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
                          [view](const Browser& browser) { return browser.view == view; });
   if (it == browsers_.end()) return nullptr;
   GtkWindow* window = it->window;
+  query_router_.OnViewGone(view);
   g_signal_handlers_disconnect_by_data(it->view, this);
   g_signal_handlers_disconnect_by_data(window, this);
   browsers_.erase(it);
@@ -327,6 +344,7 @@ void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
                                               gpointer self) {
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   qDebug() << "web process ended" << int(reason);
+  handler->query_router_.OnViewGone(view);  // its page's queries went with it
   if (handler->exiting_ || reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
   handler->RestartCrashedPage(view);
 }

@@ -51,6 +51,8 @@ class OmbrixCefHandler {
     WebKitWebView* view;
   };
 
+  // The page query handlers: window commands first, then file dialogs.
+  void InstallQueryHandlers();
   WebKitWebView* NewView(WebKitWebView* related);
   GtkWindow* NewWindow(WebKitWebView* view, bool main);
   void ConnectViewSignals(WebKitWebView* view);

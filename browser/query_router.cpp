@@ -56,28 +56,76 @@ void QueryCallback::Failure(int code, const QString& text) {
     webkit_web_view_send_message_to_page(view_, NewMessage("cefQueryFailure", reply), nullptr,
                                          nullptr, nullptr);
   }
+  persistent_ = false;  // a failure ends even a persistent query
+}
+
+void QueryCallback::Cancel() {
+  persistent_ = false;
+  if (message_) g_object_unref(message_);
+  message_ = nullptr;
 }
 
 void QueryRouterBrowser::AddHandler(std::unique_ptr<QueryHandler> handler) {
   handlers_.push_back(std::move(handler));
 }
 
+void QueryRouterBrowser::RemoveAllHandlers() {
+  while (!open_.empty()) CancelQuery(open_.begin()->first);
+  handlers_.clear();
+}
+
 bool QueryRouterBrowser::OnMessage(WebKitWebView* view, WebKitUserMessage* message) {
   const ProcessMessage decoded = DecodeMessage(webkit_user_message_get_name(message),
                                                webkit_user_message_get_parameters(message));
   if (decoded.name == QLatin1String("cefQueryCancel")) {
-    for (const auto& handler : handlers_) handler->OnQueryCanceled(view, decoded.IntArg(0));
+    CancelQuery(Key(view, decoded.IntArg(0)));
     return true;
   }
   if (decoded.name != QLatin1String("cefQuery")) return false;
-  const int id = decoded.IntArg(0);
-  const bool persistent = decoded.BoolArg(2);
+  OnQuery(view, message, decoded.IntArg(0), decoded.StringArg(1), decoded.BoolArg(2));
+  return true;
+}
+
+void QueryRouterBrowser::OnQuery(WebKitWebView* view, WebKitUserMessage* message, int id,
+                                 const QString& request, bool persistent) {
+  ForgetAnswered();
+  // A page whose web process was replaced counts its queries from 1 again:
+  // the old query of the same number is gone with its page.
+  const Key key(view, id);
+  CancelQuery(key);
   auto callback = std::make_shared<QueryCallback>(view, message, id, persistent);
   for (const auto& handler : handlers_) {
-    if (handler->OnQuery(view, id, decoded.StringArg(1), persistent, callback)) return true;
+    if (!handler->OnQuery(view, id, request, persistent, callback)) continue;
+    if (!callback->done()) open_[key] = OpenQuery{handler.get(), callback};
+    return;
   }
   callback->Failure(kCanceledCode, QString::fromUtf8(kCanceledText));
-  return true;
+}
+
+void QueryRouterBrowser::CancelQuery(const Key& key) {
+  auto it = open_.find(key);
+  if (it == open_.end()) return;
+  const OpenQuery query = it->second;
+  open_.erase(it);
+  const std::shared_ptr<QueryCallback> callback = query.callback.lock();
+  if (!callback || callback->done()) return;
+  callback->Cancel();
+  query.handler->OnQueryCanceled(key.first, key.second);
+}
+
+void QueryRouterBrowser::OnViewGone(WebKitWebView* view) {
+  std::vector<Key> keys;
+  for (const auto& entry : open_) {
+    if (entry.first.first == view) keys.push_back(entry.first);
+  }
+  for (const Key& key : keys) CancelQuery(key);
+}
+
+void QueryRouterBrowser::ForgetAnswered() {
+  for (auto it = open_.begin(); it != open_.end();) {
+    const std::shared_ptr<QueryCallback> callback = it->second.callback.lock();
+    it = !callback || callback->done() ? open_.erase(it) : std::next(it);
+  }
 }
 
 }  // namespace ombrix

@@ -4,6 +4,8 @@
 
 #include <QDebug>
 #include <atomic>
+#include <system_error>
+#include <thread>
 
 #include "renderer/jsc_bridge.h"
 
@@ -150,6 +152,19 @@ size_t CallbackRegistry::callback_count() const { return callbacks_.size(); }
 size_t CallbackRegistry::object_count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return objects_.size();
+}
+
+bool StartWorkerThread(int uuid, const char* what, std::function<void()> work) {
+  try {
+    std::thread(std::move(work)).detach();
+    return true;
+  } catch (const std::system_error& error) {
+    qDebug() << what << "worker not started:" << error.what();
+    CallbackRegistry& registry = CallbackRegistry::Get();
+    registry.RemoveCallback(uuid);
+    registry.RemoveJSObject(uuid);
+    return false;
+  }
 }
 
 QString BuildWindowStateScript(const QString& state) {

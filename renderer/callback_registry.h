@@ -69,6 +69,11 @@ void PostToMainThread(std::function<void()> task);
 void PostCompletion(std::shared_ptr<CallbackWorker> worker, const QString& name, void* data,
                     bool result);
 
+// Runs work on a thread of its own for the call registered under uuid. When
+// the system has no thread to give, the call's registrations are dropped, the
+// failure is logged under what, and false is returned (the page gets undefined).
+bool StartWorkerThread(int uuid, const char* what, std::function<void()> work);
+
 // The outcome of calling a page callback.
 struct CallOutcome {
   bool called = false;         // a registered function was called

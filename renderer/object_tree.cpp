@@ -44,7 +44,7 @@ std::shared_ptr<FunHandler> CreateFamilyHandler(const char* object, std::uint64_
   if (!std::strcmp(object, "gui")) return std::make_shared<OmbrixFunHandler>(page_id);
   if (!std::strcmp(object, "app")) return std::make_shared<AppFunHandler>(page_id);
   if (!std::strcmp(object, "process")) return std::make_shared<CmdFunHandler>();
-  if (!std::strcmp(object, "tool")) return std::make_shared<ToolFunHandler>();
+  if (!std::strcmp(object, "tool")) return std::make_shared<ToolFunHandler>(page_id);
   if (!std::strcmp(object, "file")) return std::make_shared<FileFunHandler>();
   if (!std::strcmp(object, "requestfile")) return std::make_shared<DownloadFileHanlder>();
   if (!std::strcmp(object, "fpj")) return std::make_shared<FpjFunHandler>(page_id);

@@ -14,6 +14,7 @@ constexpr const char* kCanceledText = "The query has been canceled";
 
 struct PendingQuery {
   ContextToken token = 0;
+  std::uint64_t page_id = 0;
   bool persistent = false;
   JsValue on_success;
   JsValue on_failure;
@@ -83,6 +84,7 @@ JSValueRef Query(std::uint64_t page_id, ContextToken token, JSContextRef context
   }
   PendingQuery query;
   query.token = token;
+  query.page_id = page_id;
   query.persistent = request_object.GetValue("persistent").GetBoolValue();
   query.on_success = request_object.GetValue("onSuccess");
   query.on_failure = request_object.GetValue("onFailure");
@@ -104,24 +106,32 @@ JSValueRef Query(std::uint64_t page_id, ContextToken token, JSContextRef context
   return JSValueMakeNumber(context, id);
 }
 
-JSValueRef QueryCancel(std::uint64_t page_id, JSContextRef context, size_t argc,
+// Tells the shell that query id of the page is no longer wanted.
+void SendCancel(std::uint64_t page_id, int id) {
+  WebKitWebPage* page = webkit_web_extension_get_page(g_extension, page_id);
+  if (!page) return;  // the page is closing: the shell cancels its queries itself
+  ProcessMessage message;
+  message.name = QStringLiteral("cefQueryCancel");
+  message.args = {MessageArg::Int(id)};
+  webkit_web_page_send_message_to_view(
+      page, webkit_user_message_new("cefQueryCancel", EncodeMessageArgs(message)), nullptr, nullptr,
+      nullptr);
+}
+
+// Cancels one of the calling context's own queries: another frame's or
+// pop-up's queries are not its to cancel.
+JSValueRef QueryCancel(ContextToken token, JSContextRef context, size_t argc,
                        const JSValueRef argv[], JSValueRef* exception) {
   if (argc != 1 || !JSValueIsNumber(context, argv[0])) {
     return Throw(context, exception, "Invalid arguments; expecting a single integer");
   }
   const int id = JsValue::Borrow(context, argv[0]).GetIntValue();
-  const bool known = g_queries.erase(id) > 0;
-  if (known) {
-    if (WebKitWebPage* page = webkit_web_extension_get_page(g_extension, page_id)) {
-      ProcessMessage message;
-      message.name = QStringLiteral("cefQueryCancel");
-      message.args = {MessageArg::Int(id)};
-      webkit_web_page_send_message_to_view(
-          page, webkit_user_message_new("cefQueryCancel", EncodeMessageArgs(message)), nullptr,
-          nullptr, nullptr);
-    }
-  }
-  return JSValueMakeBoolean(context, known);
+  const auto it = g_queries.find(id);
+  if (it == g_queries.end() || it->second.token != token) return JSValueMakeBoolean(context, false);
+  const std::uint64_t owner = it->second.page_id;
+  g_queries.erase(it);
+  SendCancel(owner, id);
+  return JSValueMakeBoolean(context, true);
 }
 
 }  // namespace
@@ -145,16 +155,23 @@ void QueryRouter::OnContextCreated(WebKitWebPage* page, JSGlobalContextRef conte
                  false);
   DefineReadOnly(context, global, "cefQueryCancel",
                  MakeNativeFunction(context,
-                                    [page_id](JSContextRef call, size_t argc,
-                                              const JSValueRef argv[], JSValueRef* error) {
-                                      return QueryCancel(page_id, call, argc, argv, error);
+                                    [token](JSContextRef call, size_t argc, const JSValueRef argv[],
+                                            JSValueRef* error) {
+                                      return QueryCancel(token, call, argc, argv, error);
                                     }),
                  false);
 }
 
 void QueryRouter::OnContextReleased(ContextToken token) {
+  // The shell cancels what the context still waits for, so a dialog opened for
+  // a page that is gone closes and no late answer is sent.
   for (auto it = g_queries.begin(); it != g_queries.end();) {
-    it = it->second.token == token ? g_queries.erase(it) : std::next(it);
+    if (it->second.token != token) {
+      ++it;
+      continue;
+    }
+    SendCancel(it->second.page_id, it->first);
+    it = g_queries.erase(it);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <cstring>
 
 #include "util/util_win.h"
 
@@ -38,7 +39,30 @@ bool ShowItemsOverDBus(const QByteArray& uri) {
   return true;
 }
 
+// The target as a URI: kept when it has a scheme of two letters or more (a
+// single letter would be a drive), else taken as a path.
+QByteArray TargetUri(const QString& target) {
+  const QByteArray bytes = target.toUtf8();
+  char* scheme = g_uri_parse_scheme(bytes.constData());
+  const bool is_uri = scheme && std::strlen(scheme) > 1;
+  g_free(scheme);
+  return is_uri ? bytes : FileUri(QFileInfo(target).absoluteFilePath());
+}
+
 }  // namespace
+
+int ExeCmd(const QString& target) {
+  qDebug() << "ExeCmd" << target.left(300);
+  if (target.isEmpty() || target.contains(QChar(0))) return 0;
+  GError* error = nullptr;
+  const bool started =
+      g_app_info_launch_default_for_uri(TargetUri(target).constData(), nullptr, &error);
+  if (!started) {
+    qDebug() << "ExeCmd failed:" << (error ? error->message : "");
+    g_clear_error(&error);
+  }
+  return started ? 1 : 0;
+}
 
 bool OpenFolderAndSelect(const QString& path) {
   if (!IsFilePath(path)) return false;

@@ -1,4 +1,4 @@
-// Desktop shell requests: show a file in the file manager.
+// Desktop shell requests: open a file or address, show a file in the file manager.
 #pragma once
 
 #include <QString>
@@ -9,5 +9,10 @@ namespace ombrix {
 // D-Bus service); without one, opens the file's folder with its default
 // handler. True when either request was accepted.
 bool OpenFolderAndSelect(const QString& path);
+
+// Opens a file, folder or address with the desktop's default handler (GIO); a
+// text with a URI scheme is an address, anything else a path (relative to the
+// current folder). 1 when the handler was started, else 0.
+int ExeCmd(const QString& target);
 
 }  // namespace ombrix

@@ -108,4 +108,28 @@ int CentreRect(int width, int height, Rect* out) {
   return 1;
 }
 
+namespace {
+
+// Writes value as eight zero-padded digits over the field that follows label.
+void SetOffsetField(QByteArray* block, const char* label, int value) {
+  const int at = block->indexOf(label) + int(qstrlen(label));
+  block->replace(at, 8, QByteArray::number(value).rightJustified(8, '0'));
+}
+
+}  // namespace
+
+QByteArray BuildHtmlClipboardBlock(const QByteArray& html) {
+  QByteArray block =
+      "Version:0.9\r\nStartHTML:00000000\r\nEndHTML:00000000\r\nStartFragment:00000000\r\n"
+      "EndFragment:00000000\r\n<html><body>\r\n<!--StartFragment -->\r\n";
+  block += html;
+  block += "\r\n<!--EndFragment-->\r\n</body>\r\n</html>";
+  if (block.size() > 99999999) return QByteArray();  // the offsets have eight digits
+  SetOffsetField(&block, "StartHTML:", block.indexOf("<html>"));
+  SetOffsetField(&block, "EndHTML:", block.size());
+  SetOffsetField(&block, "StartFragment:", block.indexOf("<!--StartFrag"));
+  SetOffsetField(&block, "EndFragment:", block.lastIndexOf("<!--EndFrag"));
+  return block;
+}
+
 }  // namespace ombrix

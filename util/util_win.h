@@ -1,7 +1,15 @@
-// Platform utilities: executable paths and screen placement.
+// Platform utilities: executable paths and screen placement, the settings
+// store, installed programs, the clipboard block and running programs.
 #pragma once
 
+#include <sys/types.h>
+
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <QVariantMap>
+#include <functional>
+#include <vector>
 
 namespace ombrix {
 
@@ -48,6 +56,79 @@ void PrimaryScreenSize(int* width, int* height);
 
 // Centres a window on the primary screen; always returns 1.
 int CentreRect(int width, int height, Rect* out);
+
+// --- Settings store ---------------------------------------------------------
+// Paths name a root key in full and a key path with backslashes:
+// "HKEY_CURRENT_USER\Software\Vendor\App". Each root is one settings file
+// (Qt's native format) under the user's configuration folder, "ombrix/<root>.conf",
+// with the system-wide files as fallback. Value names reach into subkeys with
+// "/"; a key's default value is named "Default".
+
+// A path split into its root file and settings group ("Software/Vendor/App");
+// valid is false for an unknown root or a segment that is "..", ".", holds "/"
+// or NUL, or is too long.
+struct RegistryPath {
+  bool valid = false;
+  QString root;
+  QStringList keys;
+};
+RegistryPath ParseRegistryPath(const QString& path);
+
+// Every value below the path (subkeys included, named "sub/name") as one
+// compact JSON object; "{}" for a missing or invalid path.
+QString GetRegValue(const QString& path);
+// False when the path or name is invalid or the store could not be written.
+bool SetRegValue(const QString& path, const QString& name, const QString& value);
+// Removes the value or subkey name; an empty name removes everything under the path.
+bool RemoveRegValue(const QString& path, const QString& name);
+
+// --- Installed programs -------------------------------------------------------
+// One program as read from the store's uninstall key or a desktop entry: the
+// members DisplayName, DisplayVersion, InstallLocation, LocationRoot,
+// SetupPath, UninstallString; a missing member is absent from the map.
+using UninstallSource = QVariantMap;
+
+// The JSON object of entries keyed by display name. With find, only entries
+// whose display name contains part (case-sensitive), in the find form: setup
+// path and uninstall string as text, the latter without double quotes.
+QString UninstallEntriesJson(const std::vector<UninstallSource>& sources, bool find,
+                             const QString& part);
+// The "[Desktop Entry]" group of a .desktop file as an uninstall source; an
+// empty map for anything that is not a visible application.
+UninstallSource DesktopEntrySource(const QByteArray& content);
+QString ListUninstallEntries();
+QString FindUninstallEntries(const QString& part);
+
+// --- Clipboard ------------------------------------------------------------------
+// The "HTML Format" block that carries html: header with byte offsets, the
+// fragment between its comments, the trailer.
+QByteArray BuildHtmlClipboardBlock(const QByteArray& html);
+
+// --- Running programs ----------------------------------------------------------
+// Polled while waiting; false gives the wait up (the program keeps running).
+using KeepWaiting = std::function<bool()>;
+
+// A command line split as Qt splits one: spaces separate, double quotes group,
+// tripled quotes give a literal quote. No shell is involved.
+QStringList SplitCommandLine(const QString& command_line);
+
+// Starts the command line (program searched in PATH, no shell, no inherited
+// descriptors) in working_directory (empty: the current one) and waits for it.
+// False, after printing "CreateProcess failed (errno).", when it cannot start,
+// or when keep_waiting gave the wait up. The exit code is 128 + the signal
+// for a program that was killed.
+bool RunAndWait(const QString& command_line, const QString& working_directory, int* exit_code,
+                const KeepWaiting& keep_waiting = {});
+
+// Starts the command line as the leader of a process group of its own, waits
+// for it, sleeps delay_ms, then waits for its first child (FindChildProcess),
+// which is found even after the launcher ended and it was re-parented.
+bool RunAndWaitWithChild(const QString& command_line, int delay_ms, int* exit_code = nullptr,
+                         const KeepWaiting& keep_waiting = {});
+
+// The first other process whose parent is pid or that is in pid's process
+// group; 0 when there is none.
+pid_t FindChildProcess(pid_t pid);
 
 }  // namespace ombrix
 

@@ -12,10 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/extension_init.h"
-#include "app/manifest_util.h"
+#include "bench/common/extension_view.h"
 #include "bridge_page.h"
-#include "util/util_win.h"
 
 namespace {
 
@@ -46,28 +44,14 @@ int main(int argc, char** argv) {
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   gtk_init(&argc, &argv);
   QTemporaryDir dir;
-  // The page side sees this folder as the application's folder.
-  ombrix::SetExecutablePath(dir.path() + "/ombrix");
-  ManifestUtil& manifest = ManifestUtil::Instance("ombrix.json");
-  manifest.SetContent("{}");
-  manifest.Parse();
-
-  WebKitWebContext* context = webkit_web_context_new();
-  webkit_web_context_set_web_extensions_directory(context, OMBRIX_BENCH_RENDERER_DIR);
-  webkit_web_context_set_web_extensions_initialization_user_data(
-      context, ombrix::BuildExtensionInitData(manifest));
   WebKitUserContentManager* content = webkit_user_content_manager_new();
-  GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                            "user-content-manager", content, nullptr));
+  // The page side sees this folder as the application's folder.
+  WebKitWebView* view = OpenExtensionView(dir.path(), content);
   webkit_user_content_manager_register_script_message_handler(content, "echo");
   webkit_user_content_manager_register_script_message_handler(content, "done");
   g_signal_connect(content, "script-message-received::echo", G_CALLBACK(OnEcho), view);
   g_signal_connect(content, "script-message-received::done", G_CALLBACK(OnDone), nullptr);
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_container_add(GTK_CONTAINER(window), view);
-  gtk_widget_show_all(window);
-  webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), kBridgePage,
-                            quick ? "file:///bench/#quick" : "file:///bench/");
+  webkit_web_view_load_html(view, kBridgePage, quick ? "file:///bench/#quick" : "file:///bench/");
   g_timeout_add_seconds(120, OnTimeout, nullptr);
   gtk_main();
 

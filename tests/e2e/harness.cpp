@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -129,6 +130,15 @@ XServer::~XServer() {
   Stop(panel_);
   Stop(wm_);
   Stop(xvfb_);
+}
+
+std::vector<int> XServer::WorkArea() const {
+  const std::string text = X("xprop -root _NET_WORKAREA");
+  std::istringstream numbers(text.substr(text.find('=') + 1));
+  std::vector<int> area(4);
+  char comma;
+  numbers >> area[0] >> comma >> area[1] >> comma >> area[2] >> comma >> area[3];
+  return area;
 }
 
 std::string XServer::X(const std::string& command) const {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace e2e {
 
@@ -34,6 +35,8 @@ class XServer {
   ~XServer();
   const std::string& display() const { return display_; }
   std::string X(const std::string& command) const;  // command with DISPLAY set
+  // Left, top, width and height of the work area, as the window manager tells it.
+  std::vector<int> WorkArea() const;
   void Screenshot(const std::string& path) const;
 
  private:

@@ -253,16 +253,6 @@ class PanelTest : public FrameTest {
  protected:
   bool WithPanel() const override { return true; }
 
-  // Left, top, width and height of the work area, as the window manager tells it.
-  std::vector<int> WorkArea() const {
-    const std::string text = x_->X("xprop -root _NET_WORKAREA");
-    std::istringstream numbers(text.substr(text.find('=') + 1));
-    std::vector<int> area(4);
-    char comma;
-    numbers >> area[0] >> comma >> area[1] >> comma >> area[2] >> comma >> area[3];
-    return area;
-  }
-
   // Visible windows of the shell other than the main window.
   std::vector<unsigned long> Others() const {
     std::istringstream ids(x_->X("xdotool search --onlyvisible --class ombrix"));
@@ -276,7 +266,7 @@ class PanelTest : public FrameTest {
 
 TEST_F(PanelTest, DoubleClickOnCaptionAndMaxwinFillTheWorkArea) {
   StartFrame();
-  const std::vector<int> area = WorkArea();
+  const std::vector<int> area = x_->WorkArea();
   ASSERT_LT(area[3], 1024);  // the panel keeps its strip
   Click(150, 120, 2);
   EXPECT_TRUE(At(area[0], area[1], area[2], area[3]));

@@ -1,0 +1,31 @@
+// The window handler of the page queries: "WindowTest.Position" moves and sizes
+// the query's window inside the work area; "Window.Minimize", "Window.Maximize",
+// "Window.Restore", "Window.Hide" and "Window.FlashWin" change its state. Names
+// are compared in their exact letter case; anything else is left to the next
+// handler.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+
+#include "browser/query_router.h"
+
+namespace window_test {
+
+class Handler : public ombrix::QueryHandler {
+ public:
+  // resize asks the window system for a new size of a window; the shell's own
+  // bookkeeping of the main window's size goes through it.
+  using Resize = std::function<void(GtkWindow* window, int width, int height)>;
+  explicit Handler(Resize resize);
+
+  bool OnQuery(WebKitWebView* view, int query_id, const QString& request, bool persistent,
+               std::shared_ptr<ombrix::QueryCallback> callback) override;
+
+ private:
+  void Position(GtkWindow* window, const QString& request);
+  Resize resize_;
+};
+
+}  // namespace window_test

@@ -1,0 +1,126 @@
+// The process and tool families from a page of the real shell: programs run and
+// waited for, file digests, the settings store and the clipboard.
+#include <signal.h>
+
+#include <QFile>
+#include <QJsonArray>
+
+#include "fixture.h"
+
+namespace e2e {
+namespace {
+
+class ToolPageTest : public ShellTest {
+ protected:
+  void StartPage(const QByteArray& script) {
+    shell_->WriteFile("web/index.html", TestPage(script));
+    shell_->WriteManifest(PageManifest("Tools"));
+    shell_->Start();
+  }
+};
+
+TEST_F(ToolPageTest, ProcessesCallBackWithExitCodesWhileANeverEndingOneWaits) {
+  shell_->WriteFile("launcher.sh", "#!/bin/sh\n(sleep 1; touch \"$1\") &\nexit 4\n");
+  QFile::setPermissions(shell_->dir() + "/launcher.sh", QFile::ReadOwner | QFile::ExeOwner);
+  const QByteArray script = R"(
+    const dir = ombrix.app.apppath(), r = {};
+    function attempt(name, f) { try { r[name] = f(); } catch (e) { r[name] = 'threw ' + e.message; } }
+    // Never ends: its callback waits, nothing else does.
+    ombrix.process.runcmd('sh -c "echo $$ > endless.pid; exec sleep 600"', dir,
+                          function() { r.endless = 'called'; });
+    attempt('waitText', () => ombrix.process.runcmdwaitex('true', '500', function() {}));
+    attempt('runNoCallback', () => ombrix.process.runcmd('true', ''));
+    attempt('execNumber', () => ombrix.process.execmd(5));
+    let left = 3;
+    function done() { if (--left === 0) report(r); }
+    r.id = ombrix.process.runcmd('sh -c "exit 3"', '', function(ok, code) { r.exit3 = [ok, code]; done(); });
+    ombrix.process.runcmd('/nonexistent/program', '', function(ok, code) { r.missing = [ok, code]; done(); });
+    ombrix.process.runcmdwaitex(dir + '/launcher.sh ' + dir + '/child-done', 200, function(ok, code) {
+      r.launcher = [ok, code, ombrix.file.exist(dir + '/child-done')];
+      done();
+    });
+  )";
+  StartPage(script);
+  const QJsonObject r = shell_->WaitForResults();
+  EXPECT_GT(r["id"].toInt(), 0);
+  EXPECT_EQ(r["exit3"].toArray(), (QJsonArray{true, 3}));
+  EXPECT_EQ(r["missing"].toArray(), (QJsonArray{false, 0}));
+  EXPECT_EQ(r["launcher"].toArray(), (QJsonArray{true, 4, true}));
+  EXPECT_EQ(r["waitText"].toString(),
+            QString::fromUtf8("threw 错误的参数，参数列表：cmd,waittime,callback"));
+  EXPECT_EQ(r["runNoCallback"].toString(),
+            QString::fromUtf8("threw 错误的参数，参数列表：filepath,callback"));
+  EXPECT_EQ(r["execNumber"].toString(), QString::fromUtf8("threw 错误的参数，参数列表：filepath"));
+  EXPECT_FALSE(r.contains("endless"));
+  EXPECT_EQ(shell_->Wait(), 0);
+  EXPECT_TRUE(shell_->Output().find("CreateProcess failed (2).") != std::string::npos);
+
+  QFile pid_file(shell_->dir() + "/endless.pid");
+  ASSERT_TRUE(pid_file.open(QIODevice::ReadOnly));
+  const int endless = pid_file.readAll().trimmed().toInt();
+  ASSERT_GT(endless, 0);
+  EXPECT_EQ(kill(endless, SIGKILL), 0);  // left running by the shell's exit, as any program
+}
+
+TEST_F(ToolPageTest, DigestsSettingsAndClipboard) {
+  shell_->WriteFile("empty.bin", "");
+  const QByteArray script = R"(
+    const dir = ombrix.app.apppath(), r = {}, key = 'HKEY_CURRENT_USER\\Software\\Omx\\E2e';
+    function attempt(name, f) { try { r[name] = f(); } catch (e) { r[name] = 'threw ' + e.message; } }
+    attempt('set2', () => ombrix.tool.setregval(key, 'a'));
+    attempt('set4', () => ombrix.tool.setregval(key, 'a', 'b', 'c'));
+    attempt('removeNumber', () => ombrix.tool.removeregval(key, 5));
+    attempt('getNone', () => ombrix.tool.getregval());
+    attempt('md5NoCallback', () => ombrix.tool.md5file(dir + '/empty.bin'));
+    r.set = ombrix.tool.setregval(key, 'Name', '值 ✓ ключ');
+    r.setSub = ombrix.tool.setregval(key, 'Sub/Default', 'inner');
+    r.setBadRoot = ombrix.tool.setregval('HKEY_NOWHERE\\Software', 'a', 'b');
+    r.get = ombrix.tool.getregval(key);
+    r.removeAll = ombrix.tool.removeregval(key, '');
+    r.getAfter = ombrix.tool.getregval(key);
+    attempt('clipNumber', () => ombrix.tool.setclip(5));
+    r.clip = ombrix.tool.setclip('<b>粗</b> text', '粗 text');
+    ombrix.tool.md5file(dir + '/empty.bin', function(d) {
+      r.empty = d;
+      ombrix.tool.md5file(dir + '/missing.bin', function(d) { r.missing = d; save(r); });
+    });
+  )";
+  StartPage(script);
+  const QJsonObject r = shell_->WaitForResults();
+  const QString wrong = QString::fromUtf8("threw 错误的参数，参数列表：");
+  EXPECT_EQ(r["set2"].toString(), wrong + "fullpath key value");
+  EXPECT_EQ(r["set4"].toString(), wrong + "fullpath key value");
+  EXPECT_EQ(r["removeNumber"].toString(), wrong + "fullpath key");
+  EXPECT_EQ(r["getNone"].toString(), wrong + "reg key");
+  EXPECT_EQ(r["md5NoCallback"].toString(), wrong + "filepath,callback");
+  EXPECT_TRUE(r["set"].toBool());
+  EXPECT_TRUE(r["setSub"].toBool());
+  EXPECT_FALSE(r["setBadRoot"].toBool(true));
+  EXPECT_EQ(r["get"].toString(),
+            QString::fromUtf8("{\"Name\":\"值 ✓ ключ\",\"Sub/Default\":\"inner\"}"));
+  EXPECT_TRUE(r["removeAll"].toBool());
+  EXPECT_EQ(r["getAfter"].toString(), "{}");
+  EXPECT_FALSE(r.contains("clipNumber"));  // undefined, nothing thrown
+  EXPECT_TRUE(r["clip"].toBool());
+  EXPECT_EQ(r["empty"].toString(), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(r["missing"].toString(), "");
+
+  // The shell holds the clipboard (the page saved its results without exiting):
+  // both forms, as another program would paste them.
+  std::string html;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        html = x_->X("xclip -o -selection clipboard -t 'HTML Format' 2>/dev/null");
+        return !html.empty();
+      },
+      milliseconds(10000)));
+  EXPECT_NE(html.find("StartHTML:00000097\r\n"), std::string::npos) << html;
+  EXPECT_NE(html.find("<!--StartFragment -->\r\n<b>\xe7\xb2\x97</b> text\r\n<!--EndFragment-->"),
+            std::string::npos)
+      << html;
+  EXPECT_EQ(x_->X("xclip -o -selection clipboard -t text/html"), "<b>\xe7\xb2\x97</b> text");
+  EXPECT_EQ(x_->X("xclip -o -selection clipboard"), "\xe7\xb2\x97 text");
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,80 @@
+// Real programs started and waited for; the command-line splitting they get.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <chrono>
+
+#include "util/util_win.h"
+
+namespace ombrix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(CommandLine, SplitsAsQtDoes) {
+  EXPECT_EQ(SplitCommandLine("prog  a \"b c\" d\"e f\""),
+            (QStringList{"prog", "a", "b c", "de f"}));
+  EXPECT_EQ(SplitCommandLine("say \"\"\"hi\"\"\""), (QStringList{"say", "\"hi\""}));
+  EXPECT_EQ(SplitCommandLine("open \"unbalanced rest"), (QStringList{"open", "unbalanced rest"}));
+  EXPECT_TRUE(SplitCommandLine("   ").isEmpty());
+}
+
+TEST(RunAndWait, ReportsExitCodesSignalsFoldersAndFailures) {
+  int code = -1;
+  EXPECT_TRUE(RunAndWait("sh -c \"exit 3\"", "", &code));
+  EXPECT_EQ(code, 3);
+  EXPECT_TRUE(RunAndWait("sh -c \"kill -9 $$\"", "", &code));
+  EXPECT_EQ(code, 128 + 9);
+  EXPECT_TRUE(RunAndWait("sh -c \"test $(pwd) = /usr/share\"", "/usr/share", &code));
+  EXPECT_EQ(code, 0);
+
+  testing::internal::CaptureStdout();
+  code = 0;
+  EXPECT_FALSE(RunAndWait("/nonexistent/program arg", "", &code));
+  EXPECT_FALSE(RunAndWait("true", "/nonexistent/folder", &code));
+  EXPECT_FALSE(RunAndWait(QString("tr") + QChar(0) + "ue", "", &code));
+  EXPECT_FALSE(RunAndWait("echo " + QString(1 << 20, 'x'), "", &code));
+  EXPECT_FALSE(RunAndWait("", "", &code));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "CreateProcess failed (2).\nCreateProcess failed (2).\nCreateProcess failed (22).\n"
+            "CreateProcess failed (7).\nCreateProcess failed (2).\n");
+  EXPECT_EQ(code, 0);
+}
+
+TEST(RunAndWait, GivesUpWhenTheCallerStopsWaitingAndLeavesTheProgramRunning) {
+  QTemporaryDir dir;
+  const QString pid_file = dir.path() + "/pid";
+  int polls = 0;
+  const auto start = Clock::now();
+  EXPECT_FALSE(RunAndWait("sh -c \"echo $$ > " + pid_file + "; exec sleep 60\"", "", nullptr,
+                          [&] { return ++polls < 10; }));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  QFile file(pid_file);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const pid_t pid = pid_t(file.readAll().trimmed().toInt());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(kill(pid, SIGKILL), 0);  // still running until now
+}
+
+TEST(RunAndWaitWithChild, WaitsForTheChildOfALauncherThatEndedAtOnce) {
+  QTemporaryDir dir;
+  const QString marker = dir.path() + "/child-done";
+  const QString launcher = dir.path() + "/launcher.sh";
+  QFile script(launcher);
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  // The child outlives its launcher and is re-parented before it ends.
+  script.write("#!/bin/sh\n(sleep 1; touch \"$1\") &\nexit 5\n");
+  script.close();
+  script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+  int code = -1;
+  EXPECT_TRUE(RunAndWaitWithChild(launcher + " " + marker, 100, &code));
+  EXPECT_EQ(code, 5);
+  EXPECT_TRUE(QFile::exists(marker));
+  EXPECT_EQ(FindChildProcess(999999), 0);
+}
+
+}  // namespace
+}  // namespace ombrix

@@ -1,0 +1,200 @@
+// Starting programs and waiting for them (and for a launcher's child).
+#include <dirent.h>
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "util/util_win.h"
+
+extern char** environ;
+
+namespace ombrix {
+namespace {
+
+constexpr int kPollMs = 200;
+
+// Programs whose wait was given up: reaped by later calls so they leave no zombies.
+std::mutex g_abandoned_mutex;
+std::vector<pid_t> g_abandoned;
+
+void ReapAbandoned() {
+  std::lock_guard<std::mutex> lock(g_abandoned_mutex);
+  std::vector<pid_t> still;
+  for (pid_t pid : g_abandoned) {
+    if (waitpid(pid, nullptr, WNOHANG) == 0) still.push_back(pid);
+  }
+  g_abandoned.swap(still);
+}
+
+void Abandon(pid_t pid) {
+  std::lock_guard<std::mutex> lock(g_abandoned_mutex);
+  g_abandoned.push_back(pid);
+}
+
+void PrintStartFailure(int error) {
+  std::printf("CreateProcess failed (%d).\n", error);
+  std::fflush(stdout);
+}
+
+// Starts the command line; the process id, or minus the error number.
+pid_t Spawn(const QString& command_line, const QString& working_directory, bool own_group) {
+  if (command_line.contains(QChar(0))) return -EINVAL;  // no argument can hold a NUL
+  const QStringList words = SplitCommandLine(command_line);
+  if (words.isEmpty() || words.first().isEmpty()) return -ENOENT;
+  std::vector<QByteArray> bytes;
+  for (const QString& word : words)
+    bytes.push_back(word.toUtf8());  // text reaches programs as UTF-8
+  std::vector<char*> argv;
+  for (QByteArray& word : bytes) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // no inherited descriptors
+  const QByteArray directory = QFile::encodeName(working_directory);
+  if (!directory.isEmpty()) posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  short flags = POSIX_SPAWN_SETSIGMASK;
+  if (own_group) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  posix_spawnattr_setflags(&attributes, flags);
+  pid_t pid = 0;
+  const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0 ? pid : -error;
+}
+
+int PidFd(pid_t pid) { return int(syscall(SYS_pidfd_open, pid, 0)); }
+
+// Waits until pid has ended or keep_waiting says stop; true when it ended.
+// A pidfd works for processes that are not our children too.
+bool WaitOnPidFd(int fd, const KeepWaiting& keep_waiting) {
+  bool ended = false;
+  while (!ended) {
+    pollfd ready{fd, POLLIN, 0};
+    ended = poll(&ready, 1, keep_waiting ? kPollMs : -1) > 0;
+    if (!ended && keep_waiting && !keep_waiting()) break;
+  }
+  close(fd);
+  return ended;
+}
+
+// Another process's end, where the kernel has no pidfd.
+bool WaitByPolling(pid_t pid, const KeepWaiting& keep_waiting) {
+  while (kill(pid, 0) == 0 || errno != ESRCH) {
+    if (keep_waiting && !keep_waiting()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+bool WaitForOther(pid_t pid, const KeepWaiting& keep_waiting) {
+  const int fd = PidFd(pid);
+  if (fd >= 0) return WaitOnPidFd(fd, keep_waiting);
+  return errno == ESRCH || WaitByPolling(pid, keep_waiting);
+}
+
+// Waits for our own child and collects its exit code; false when the wait was given up.
+bool WaitForChild(pid_t pid, int* exit_code, const KeepWaiting& keep_waiting) {
+  const int fd = PidFd(pid);
+  if (fd >= 0 && !WaitOnPidFd(fd, keep_waiting)) {
+    Abandon(pid);
+    return false;
+  }
+  int status = 0;
+  pid_t reaped;
+  do {
+    reaped = waitpid(pid, &status, 0);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped != pid) return true;  // reaped elsewhere: the code is unknown
+  if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
+}
+
+// Parent and group of a process from /proc/<pid>/stat; false when it is gone.
+bool ReadParentAndGroup(pid_t pid, pid_t* parent, pid_t* group) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return false;
+  const QByteArray line = stat.readAll();
+  const int name_end = line.lastIndexOf(')');  // the name itself may hold spaces and ')'
+  if (name_end < 0) return false;
+  const QList<QByteArray> fields = line.mid(name_end + 2).split(' ');
+  if (fields.size() < 3) return false;
+  *parent = pid_t(fields[1].toInt());
+  *group = pid_t(fields[2].toInt());
+  return true;
+}
+
+}  // namespace
+
+QStringList SplitCommandLine(const QString& command_line) {
+  return QProcess::splitCommand(command_line);
+}
+
+bool RunAndWait(const QString& command_line, const QString& working_directory, int* exit_code,
+                const KeepWaiting& keep_waiting) {
+  ReapAbandoned();
+  const pid_t pid = Spawn(command_line, working_directory, false);
+  if (pid < 0) {
+    PrintStartFailure(-pid);
+    return false;
+  }
+  return WaitForChild(pid, exit_code, keep_waiting);
+}
+
+bool RunAndWaitWithChild(const QString& command_line, int delay_ms, int* exit_code,
+                         const KeepWaiting& keep_waiting) {
+  ReapAbandoned();
+  const pid_t pid = Spawn(command_line, QString(), true);
+  if (pid < 0) {
+    PrintStartFailure(-pid);
+    return false;
+  }
+  if (!WaitForChild(pid, exit_code, keep_waiting)) return false;
+  if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+  const pid_t child = FindChildProcess(pid);
+  if (child != 0) return WaitForOther(child, keep_waiting);
+  return true;
+}
+
+pid_t FindChildProcess(pid_t pid) {
+  DIR* proc = opendir("/proc");
+  if (!proc) return 0;
+  pid_t found = 0;
+  while (const dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    const long id = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || id <= 0 || id == pid) continue;
+    pid_t parent = 0;
+    pid_t group = 0;
+    if (ReadParentAndGroup(pid_t(id), &parent, &group) && (parent == pid || group == pid)) {
+      found = pid_t(id);
+      break;
+    }
+  }
+  closedir(proc);
+  return found;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,272 @@
+// The settings store that stands in for the registry, and the installed-program
+// lists read from it and from the desktop's application entries.
+#include <QDateTime>
+#include <QDebug>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QStandardPaths>
+#include <memory>
+
+#include "util/util_win.h"
+
+namespace ombrix {
+namespace {
+
+const char kOrganization[] = "ombrix";
+const char kUninstallKey[] =
+    "HKEY_LOCAL_MACHINE\\SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr int kMaxSegment = 255;
+constexpr int kMaxPath = 4096;
+constexpr int kMaxValueName = 16383;
+
+bool IsRoot(const QString& name) {
+  static const QStringList roots = {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_CLASSES_ROOT",
+                                    "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
+  return roots.contains(name);
+}
+
+bool IsKeySegment(const QString& segment) {
+  return segment != QLatin1String(".") && segment != QLatin1String("..") &&
+         segment.size() <= kMaxSegment && !segment.contains(QLatin1Char('/')) &&
+         !segment.contains(QChar(0));
+}
+
+bool IsValueName(const QString& name) {
+  return name.size() <= kMaxValueName && !name.contains(QChar(0));
+}
+
+// A file Qt cannot parse is moved aside (never rewritten from the part it
+// could read), so what it held can still be recovered by hand.
+void SetAside(const QString& file_name) {
+  if (!QFileInfo::exists(file_name)) return;
+  const QString aside = file_name + QStringLiteral(".corrupt-") +
+                        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
+  const bool moved = QFile::rename(file_name, aside);
+  qDebug() << "settings store unreadable:" << file_name << (moved ? "kept as" : "could not move to")
+           << aside;
+}
+
+std::unique_ptr<QSettings> OpenRoot(const QString& root) {
+  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                              QLatin1String(kOrganization), root);
+  if (settings->status() == QSettings::FormatError) {
+    const QString file_name = settings->fileName();
+    settings.reset();
+    SetAside(file_name);
+    settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                           QLatin1String(kOrganization), root);
+  }
+  return settings;
+}
+
+// The stored spelling of each key (key names ignore case, as the registry's
+// do); a key not stored yet keeps the caller's spelling.
+QString ResolveGroup(QSettings& settings, const QStringList& keys) {
+  QStringList resolved;
+  int depth = 0;
+  for (const QString& key : keys) {
+    QString name = key;
+    for (const QString& child : settings.childGroups()) {
+      if (child.compare(key, Qt::CaseInsensitive) == 0) {
+        name = child;
+        break;
+      }
+    }
+    resolved << name;
+    settings.beginGroup(name);
+    ++depth;
+  }
+  while (depth-- > 0) settings.endGroup();
+  return resolved.join(QLatin1Char('/'));
+}
+
+// The store opened at path's key; nullptr for an invalid path.
+std::unique_ptr<QSettings> OpenKey(const QString& path) {
+  const RegistryPath parsed = ParseRegistryPath(path);
+  if (!parsed.valid) return nullptr;
+  std::unique_ptr<QSettings> settings = OpenRoot(parsed.root);
+  const QString group = ResolveGroup(*settings, parsed.keys);
+  if (!group.isEmpty()) settings->beginGroup(group);
+  return settings;
+}
+
+bool Commit(QSettings& settings) {
+  settings.sync();
+  return settings.status() == QSettings::NoError;
+}
+
+QJsonValue MemberValue(const UninstallSource& source, const char* name) {
+  const auto it = source.find(QLatin1String(name));
+  return it == source.end() ? QJsonValue(QJsonValue::Null) : QJsonValue::fromVariant(*it);
+}
+
+QJsonObject ListForm(const UninstallSource& source) {
+  QJsonObject entry;
+  for (const char* name : {"DisplayName", "DisplayVersion", "InstallLocation", "LocationRoot",
+                           "SetupPath", "UninstallString"}) {
+    entry.insert(QLatin1String(name), MemberValue(source, name));
+  }
+  return entry;
+}
+
+QJsonObject FindForm(const UninstallSource& source) {
+  QJsonObject entry = ListForm(source);
+  entry.insert(QStringLiteral("SetupPath"), source.value(QStringLiteral("SetupPath")).toString());
+  entry.insert(QStringLiteral("UninstallString"),
+               source.value(QStringLiteral("UninstallString")).toString().remove(QLatin1Char('"')));
+  return entry;
+}
+
+std::vector<UninstallSource> StoreSources() {
+  std::vector<UninstallSource> sources;
+  std::unique_ptr<QSettings> settings = OpenKey(QLatin1String(kUninstallKey));
+  for (const QString& program : settings->childGroups()) {
+    settings->beginGroup(program);
+    UninstallSource source;
+    for (const QString& key : settings->childKeys()) source.insert(key, settings->value(key));
+    settings->endGroup();
+    sources.push_back(source);
+  }
+  return sources;
+}
+
+// Exec without its field codes (%f, %U, ...); "%%" is a literal percent sign.
+QString ExecWithoutFieldCodes(const QString& exec) {
+  QString result;
+  for (int i = 0; i < exec.size(); ++i) {
+    if (exec[i] != QLatin1Char('%') || i + 1 >= exec.size()) {
+      result += exec[i];
+    } else if (exec[++i] == QLatin1Char('%')) {
+      result += QLatin1Char('%');
+    }
+  }
+  return result.simplified();
+}
+
+// Application entries of the XDG data folders; an entry of an earlier folder
+// hides one with the same desktop-file id in a later folder.
+std::vector<UninstallSource> DesktopSources() {
+  std::vector<UninstallSource> sources;
+  QStringList seen;
+  for (const QString& folder :
+       QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
+    QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      const QString file = it.next();
+      const QString id = file.mid(folder.size());
+      if (seen.contains(id)) continue;
+      seen << id;
+      QFile entry(file);
+      if (!entry.open(QIODevice::ReadOnly)) continue;
+      const UninstallSource source = DesktopEntrySource(entry.read(1 << 20));
+      if (!source.isEmpty()) sources.push_back(source);
+    }
+  }
+  return sources;
+}
+
+std::vector<UninstallSource> AllSources() {
+  std::vector<UninstallSource> sources = DesktopSources();
+  for (const UninstallSource& source : StoreSources()) sources.push_back(source);  // store wins
+  return sources;
+}
+
+}  // namespace
+
+RegistryPath ParseRegistryPath(const QString& path) {
+  RegistryPath parsed;
+  if (path.isEmpty() || path.size() > kMaxPath) return parsed;
+  const QStringList segments = path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+  if (segments.isEmpty() || !IsRoot(segments.first())) return parsed;
+  for (int i = 1; i < segments.size(); ++i) {
+    if (!IsKeySegment(segments[i])) return parsed;
+  }
+  parsed.root = segments.first();
+  parsed.keys = segments.mid(1);
+  parsed.valid = true;
+  return parsed;
+}
+
+QString GetRegValue(const QString& path) {
+  QVariantMap ordered;
+  if (std::unique_ptr<QSettings> settings = OpenKey(path)) {
+    for (const QString& name : settings->allKeys()) ordered.insert(name, settings->value(name));
+  }
+  const QString json = QString::fromUtf8(
+      QJsonDocument(QJsonObject::fromVariantMap(ordered)).toJson(QJsonDocument::Compact));
+  qDebug() << "GetRegValue" << path.left(300) << json.left(300);
+  return json;
+}
+
+bool SetRegValue(const QString& path, const QString& name, const QString& value) {
+  if (name.isEmpty() || !IsValueName(name)) return false;
+  std::unique_ptr<QSettings> settings = OpenKey(path);
+  if (!settings || !settings->isWritable()) return false;
+  settings->setValue(name, value);
+  return Commit(*settings);
+}
+
+bool RemoveRegValue(const QString& path, const QString& name) {
+  if (!IsValueName(name)) return false;
+  std::unique_ptr<QSettings> settings = OpenKey(path);
+  if (!settings || !settings->isWritable()) return false;
+  settings->remove(name);  // an empty name: everything in the group
+  return Commit(*settings);
+}
+
+QString UninstallEntriesJson(const std::vector<UninstallSource>& sources, bool find,
+                             const QString& part) {
+  QJsonObject entries;  // ordered by display name; a later source replaces an earlier one
+  for (const UninstallSource& source : sources) {
+    const auto name = source.find(QStringLiteral("DisplayName"));
+    if (name == source.end()) continue;
+    const QString display_name = name->toString();
+    if (find && !display_name.contains(part, Qt::CaseSensitive)) continue;
+    entries.insert(display_name, find ? FindForm(source) : ListForm(source));
+  }
+  return QString::fromUtf8(QJsonDocument(entries).toJson(QJsonDocument::Compact));
+}
+
+UninstallSource DesktopEntrySource(const QByteArray& content) {
+  QMap<QString, QString> keys;
+  bool in_entry = false;
+  for (const QByteArray& raw : content.split('\n')) {
+    const QString line = QString::fromUtf8(raw).trimmed();
+    if (line.startsWith(QLatin1Char('['))) {
+      in_entry = line == QLatin1String("[Desktop Entry]");
+      continue;
+    }
+    const int equals = line.indexOf(QLatin1Char('='));
+    if (!in_entry || line.startsWith(QLatin1Char('#')) || equals <= 0) continue;
+    const QString key = line.left(equals).trimmed();
+    if (!keys.contains(key)) keys.insert(key, line.mid(equals + 1).trimmed());
+  }
+  if (keys.value(QStringLiteral("Type")) != QLatin1String("Application") ||
+      keys.value(QStringLiteral("Hidden")) == QLatin1String("true") ||
+      keys.value(QStringLiteral("Name")).isEmpty()) {
+    return {};
+  }
+  UninstallSource source;
+  source.insert(QStringLiteral("DisplayName"), keys.value(QStringLiteral("Name")));
+  if (keys.contains(QStringLiteral("Path"))) {
+    source.insert(QStringLiteral("InstallLocation"), keys.value(QStringLiteral("Path")));
+  }
+  if (keys.contains(QStringLiteral("Exec"))) {
+    source.insert(QStringLiteral("SetupPath"),
+                  ExecWithoutFieldCodes(keys.value(QStringLiteral("Exec"))));
+  }
+  return source;
+}
+
+QString ListUninstallEntries() { return UninstallEntriesJson(AllSources(), false, QString()); }
+
+QString FindUninstallEntries(const QString& part) {
+  return UninstallEntriesJson(AllSources(), true, part);
+}
+
+}  // namespace ombrix
