@@ -13,7 +13,7 @@ namespace {
 
 const char kWrongArguments[] = "下载文件失败，请传入正确的参数";
 // The body is read and written in pieces of at most this size.
-constexpr gsize kPiece = 256 * 1024;
+constexpr gsize kPiece = 1024 * 1024;
 // A server that sends nothing for this long fails the download.
 constexpr guint kStallSeconds = 30;
 

@@ -1,11 +1,14 @@
 #include "scheme/content_archive.h"
 
 #include <minizip/unzip.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <QFile>
+#include <QHash>
 #include <QMimeDatabase>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "scheme/zip_crypto.h"
@@ -108,23 +111,93 @@ ContentArchive::~ContentArchive() {
   if (zip_) unzClose(Zip(zip_));
 }
 
+// Which archive file an index belongs to: a replaced or rewritten archive
+// differs in its inode, size or modification time.
+struct ArchiveIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  bool operator==(const ArchiveIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+namespace {
+
+// Where each entry (by case-folded name, the first of equal names) starts.
+struct EntryIndex {
+  ArchiveIdentity identity;
+  QHash<QString, unz64_file_pos> entries;
+};
+
+// The index of the archive read last, shared by every request while the file
+// stays the same: a lookup costs one step instead of a walk over every entry.
+std::mutex index_mutex;
+std::shared_ptr<const EntryIndex>* last_index = new std::shared_ptr<const EntryIndex>;
+
+QString CurrentName(unzFile zip) {
+  std::vector<char> raw(65536);
+  unz_file_info64 info;
+  if (unzGetCurrentFileInfo64(zip, &info, raw.data(), raw.size(), nullptr, 0, nullptr, 0) !=
+      UNZ_OK) {
+    return QString();
+  }
+  return QString::fromUtf8(raw.data(), int(qMin<uLong>(info.size_filename, raw.size() - 1)));
+}
+
+std::shared_ptr<const EntryIndex> BuildIndex(unzFile zip, const ArchiveIdentity& identity) {
+  auto index = std::make_shared<EntryIndex>();
+  index->identity = identity;
+  for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
+    unz64_file_pos position;
+    const QString name = CurrentName(zip).toCaseFolded();
+    if (unzGetFilePos64(zip, &position) != UNZ_OK) break;
+    if (!index->entries.contains(name)) index->entries.insert(name, position);
+  }
+  return index;
+}
+
+}  // namespace
+
 bool ContentArchive::Open(const QString& path) {
-  zip_ = unzOpen64(QFile::encodeName(path).constData());
+  const QByteArray file = QFile::encodeName(path);
+  struct stat info;
+  if (::stat(file.constData(), &info) == 0) {
+    identity_ = std::make_unique<ArchiveIdentity>(
+        ArchiveIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim});
+  }
+  zip_ = unzOpen64(file.constData());
   PrintLine(zip_ ? "zip file is exists\n" : "zip file is not exists\r\n");
   return zip_ != nullptr;
 }
 
 bool ContentArchive::LocateEntry(const QString& name) {
-  std::vector<char> raw(65536);
+  std::shared_ptr<const EntryIndex> index;
+  {
+    std::lock_guard<std::mutex> lock(index_mutex);
+    if (identity_ && *last_index && (*last_index)->identity == *identity_) index = *last_index;
+  }
+  if (!index && identity_) {
+    index = BuildIndex(Zip(zip_), *identity_);
+    std::lock_guard<std::mutex> lock(index_mutex);
+    *last_index = index;
+  }
+  if (index) {
+    const auto it = index->entries.constFind(name.toCaseFolded());
+    if (it == index->entries.constEnd()) return false;
+    unz64_file_pos position = *it;
+    // The file may have changed between its stat and its opening: the entry
+    // found must bear the name asked for, or the archive is walked.
+    if (unzGoToFilePos64(Zip(zip_), &position) == UNZ_OK &&
+        CurrentName(Zip(zip_)).compare(name, Qt::CaseInsensitive) == 0) {
+      return true;
+    }
+  }
   for (int status = unzGoToFirstFile(Zip(zip_)); status == UNZ_OK;
        status = unzGoToNextFile(Zip(zip_))) {
-    unz_file_info64 info;
-    if (unzGetCurrentFileInfo64(Zip(zip_), &info, raw.data(), raw.size(), nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
-      return false;
-    }
-    const int length = int(qMin<uLong>(info.size_filename, raw.size() - 1));
-    if (QString::fromUtf8(raw.data(), length).compare(name, Qt::CaseInsensitive) == 0) return true;
+    if (CurrentName(Zip(zip_)).compare(name, Qt::CaseInsensitive) == 0) return true;
   }
   return false;
 }

@@ -12,6 +12,8 @@
 
 namespace ombrix {
 
+struct ArchiveIdentity;
+
 class ContentArchive {
  public:
   ContentArchive();
@@ -49,8 +51,9 @@ class ContentArchive {
   bool LocateEntry(const QString& name);
   void CloseEntry();
 
-  void* zip_ = nullptr;           // unzFile
-  std::unique_ptr<Entry> entry_;  // the open entry
+  void* zip_ = nullptr;                        // unzFile
+  std::unique_ptr<ArchiveIdentity> identity_;  // of the file opened
+  std::unique_ptr<Entry> entry_;               // the open entry
 };
 
 // The archive's file name: the shell's name with ".data" (resolved against the

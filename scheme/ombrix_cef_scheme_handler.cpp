@@ -18,9 +18,10 @@
 namespace ombrix {
 namespace {
 
-// Entries up to this size are answered from one buffer; larger ones stream
-// through a socket in pieces of kPiece bytes, so memory stays flat.
-constexpr qint64 kWholeLimit = 256 * 1024;
+// Entries up to this size are answered from one buffer (the quicker way);
+// larger ones stream through a socket in pieces of kPiece bytes, so what one
+// request holds stays bounded whatever size an entry has.
+constexpr qint64 kWholeLimit = 8 << 20;
 constexpr int kPiece = 256 * 1024;
 
 // What a worker found for one request, handed to the main thread.
