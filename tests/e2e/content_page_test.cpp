@@ -75,6 +75,8 @@ class ContentTest : public ShellTest {
         capitals: await status('DATA/INFO.JSON'),
         query: await status('data/info.json?v=2'),
         missing: await status('nothing.txt'),
+        odd: [await status('x'.repeat(100000)), await status('data%2Finfo.json'),
+              await status('../data/info.json')],
         large: await fetch('data/large.bin').then((r) => r.arrayBuffer()).then(function(b) {
           const bytes = new Uint8Array(b);
           return bytes.length === 9 << 20 && bytes.every((v, i) => v === i % 253);
@@ -106,6 +108,7 @@ TEST_F(ContentTest, PageFromTheArchiveLoadsItsFilesAndSeesAReplacedArchive) {
   EXPECT_EQ(r["capitals"].toInt(), 200);
   EXPECT_EQ(r["query"].toInt(), 404);  // a query string is part of the entry name
   EXPECT_EQ(r["missing"].toInt(), 404);
+  EXPECT_EQ(r["odd"].toArray(), (QJsonArray{404, 404, 200}));  // "../" is resolved by the URL
   EXPECT_TRUE(r["large"].toBool());
 
   WriteArchive(R"({"v": 2})");

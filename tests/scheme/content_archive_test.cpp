@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdlib>
 
 #include "scheme/archive_writer.h"
 
@@ -77,6 +78,33 @@ TEST_F(ContentArchiveTest, MissingDamagedOrForeignArchivesFindNothing) {
   ContentArchive truncated;
   truncated.Open(path);
   EXPECT_LE(truncated.Read("a.txt", 1 << 20).size(), 100000);
+}
+
+// Archives that vendors make with Info-ZIP's zip -P (sizes after the data,
+// so the password check byte is the time's) read as ours do; another password
+// finds nothing.
+TEST_F(ContentArchiveTest, ReadsArchivesOfInfoZip) {
+  QFile text(Path("note.txt"));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write(QByteArray(5000, 'z') + "end");
+  text.close();
+  const auto zip = [&](const char* password, const char* archive) {
+    return std::system(("cd '" + dir_.path().toStdString() + "' && zip -q -P " + password + " " +
+                        archive + " note.txt")
+                           .c_str());
+  };
+  ASSERT_EQ(zip("718206", "right.zip"), 0);
+  ASSERT_EQ(zip("000000", "wrong.zip"), 0);
+  ContentArchive right;
+  ASSERT_TRUE(right.Open(Path("right.zip")));
+  EXPECT_EQ(right.Read("NOTE.TXT", 1 << 20), QByteArray(5000, 'z') + "end");
+  EXPECT_TRUE(right.EntryWhole());
+  ContentArchive wrong;
+  ASSERT_TRUE(wrong.Open(Path("wrong.zip")));
+  // The check byte stops another password 255 times in 256; the CRC the rest.
+  const bool refused = wrong.OpenEntry("note.txt") < 0;
+  if (!refused) wrong.ReadRest(1 << 20);
+  EXPECT_TRUE(refused || !wrong.EntryWhole());
 }
 
 TEST(ClientUrlTest, EntryNameAndTypeFollowTheUrl) {
