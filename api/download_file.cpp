@@ -179,7 +179,8 @@ void DownloadFile::Finish(bool ok) {
   if (!running_) return;  // aborted or cancelled: its callback is given already, or never
   running_ = false;
   Downloads().erase(uuid());
-  const bool flushed = !file_.isOpen() || file_.flush();
+  // A target that could not be opened kept nothing: the download failed.
+  const bool flushed = file_.isOpen() && file_.flush();
   file_.close();
   // An answer that is no success (404, 500) is an error, although its body is kept.
   const guint status = message_ ? soup_message_get_status(message_) : 0;

@@ -216,15 +216,16 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     try {
       ombrix.requestfile.download(base + 'big', dir + '/x', () => {}, () => {}, () => {});
     } catch (e) { r.five = e.message; }
-    let pending = 5;
-    function start(name, onprogress) {
+    let pending = 6;
+    function start(name, onprogress, target) {
       r.events[name] = [];
       const on = (what) => () => {
         r.events[name].push(what);
         if (r.events[name].length === 1 && --pending === 0) settle();
       };
-      return ombrix.requestfile.download(name === 'unreachable' ? 'http://127.0.0.1:1/' : base + name,
-          dir + '/new/' + name, on('complete'), on('error'), on('abort'), onprogress || (() => {}));
+      const url = name === 'unreachable' ? 'http://127.0.0.1:1/' : base + name.split('-')[0];
+      return ombrix.requestfile.download(url, target || dir + '/new/' + name, on('complete'),
+          on('error'), on('abort'), onprogress || (() => {}));
     }
     // Another family's identifier is no download: abort leaves it alone.
     ombrix.requestfile.abort(ombrix.file.write(ombrix.app.apppath() + '/note.txt', 'kept', () => {}));
@@ -233,6 +234,7 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     start('missing');
     start('unreachable');
     start('cut');
+    start('big-unwritable', null, '/proc/ombrix-nowhere/big');  // no file can be made there
     const slow = start('slow', () => {
       if (!r.aborted) { r.aborted = true; r.abortGives = typeof ombrix.requestfile.abort(slow); }
     });
@@ -260,6 +262,7 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   EXPECT_EQ(events["missing"].toArray(), QJsonArray({"error"}));
   EXPECT_EQ(ReadAll(shell_->dir() + "/got/new/missing"), "not here");
   EXPECT_EQ(events["unreachable"].toArray(), QJsonArray({"error"}));
+  EXPECT_EQ(events["big-unwritable"].toArray(), QJsonArray({"error"}));
   EXPECT_EQ(events["cut"].toArray(), QJsonArray({"error"}))
       << QJsonDocument(events).toJson().toStdString();
   // An abort gives exactly one of onabort and onerror, and abort returns nothing.
