@@ -1,6 +1,8 @@
 #include "api/tool_fun.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -21,6 +23,40 @@ QString WrongArguments(const char* list) {
   return QString::fromUtf8(kArgumentsPrefix) + QString::fromUtf8(list);
 }
 
+// A descriptor of the regular file at path, or -1: opening a pipe or a device
+// may block, and reading one may never end.
+int OpenRegularFile(const QString& path) {
+  if (!IsFilePath(path)) return -1;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// The file's digest; "" for anything but a regular file, a read error, or
+// when keep_going says stop (checked between pieces).
+QString Md5FileWhile(const QString& path, const KeepWaiting& keep_going) {
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return QString();
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return QString();
+  }
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  QCryptographicHash hash(QCryptographicHash::Md5);
+  QByteArray piece(int(kHashPiece), Qt::Uninitialized);
+  qint64 length = 0;
+  while ((length = file.read(piece.data(), kHashPiece)) > 0) {
+    if (keep_going && !keep_going()) return QString();
+    hash.addData(piece.constData(), int(length));
+  }
+  if (length < 0) return QString();  // a read error: no digest of part of the file
+  return QString::fromLatin1(hash.result().toHex());
+}
+
 // One hashing or program-list job for a page.
 class ToolFun : public CallbackWorker {
  public:
@@ -33,7 +69,10 @@ class ToolFun : public CallbackWorker {
 
   void Run() {
     if (name_ == QLatin1String("md5file")) {
-      result_ = tool_ops::Md5File(argument_);
+      const int id = uuid();
+      // Stops between pieces once the page (and with it the job's entry) is gone.
+      result_ = Md5FileWhile(argument_,
+                             [id] { return CallbackRegistry::Get().GetJSObject(id) != nullptr; });
     } else if (name_ == QLatin1String("getsetupapp")) {
       result_ = ListUninstallEntries();
     } else {
@@ -75,20 +114,7 @@ bool AreStrings(const JsArgs& arguments, size_t count) {
 
 namespace tool_ops {
 
-QString Md5File(const QString& path) {
-  if (!IsFilePath(path)) return QString();
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return QString();
-  posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  QCryptographicHash hash(QCryptographicHash::Md5);
-  QByteArray piece(int(kHashPiece), Qt::Uninitialized);
-  qint64 length = 0;
-  while ((length = file.read(piece.data(), kHashPiece)) > 0) {
-    hash.addData(piece.constData(), int(length));
-  }
-  if (length < 0) return QString();  // a read error: no digest of part of the file
-  return QString::fromLatin1(hash.result().toHex());
-}
+QString Md5File(const QString& path) { return Md5FileWhile(path, {}); }
 
 }  // namespace tool_ops
 

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,21 +29,31 @@ namespace {
 constexpr int kPollMs = 200;
 
 // Programs whose wait was given up: reaped by later calls so they leave no zombies.
-std::mutex g_abandoned_mutex;
-std::vector<pid_t> g_abandoned;
+struct AbandonedPrograms {
+  std::mutex mutex;
+  std::vector<pid_t> pids;
+};
+
+// Never destroyed: worker threads may still use it while the process exits.
+AbandonedPrograms& Abandoned() {
+  static AbandonedPrograms* abandoned = new AbandonedPrograms;
+  return *abandoned;
+}
 
 void ReapAbandoned() {
-  std::lock_guard<std::mutex> lock(g_abandoned_mutex);
+  AbandonedPrograms& abandoned = Abandoned();
+  std::lock_guard<std::mutex> lock(abandoned.mutex);
   std::vector<pid_t> still;
-  for (pid_t pid : g_abandoned) {
+  for (pid_t pid : abandoned.pids) {
     if (waitpid(pid, nullptr, WNOHANG) == 0) still.push_back(pid);
   }
-  g_abandoned.swap(still);
+  abandoned.pids.swap(still);
 }
 
 void Abandon(pid_t pid) {
-  std::lock_guard<std::mutex> lock(g_abandoned_mutex);
-  g_abandoned.push_back(pid);
+  AbandonedPrograms& abandoned = Abandoned();
+  std::lock_guard<std::mutex> lock(abandoned.mutex);
+  abandoned.pids.push_back(pid);
 }
 
 void PrintStartFailure(int error) {
@@ -52,7 +63,8 @@ void PrintStartFailure(int error) {
 
 // Starts the command line; the process id, or minus the error number.
 pid_t Spawn(const QString& command_line, const QString& working_directory, bool own_group) {
-  if (command_line.contains(QChar(0))) return -EINVAL;  // no argument can hold a NUL
+  // No argument or folder can hold a NUL: the program would get a shorter one.
+  if (command_line.contains(QChar(0)) || working_directory.contains(QChar(0))) return -EINVAL;
   const QStringList words = SplitCommandLine(command_line);
   if (words.isEmpty() || words.first().isEmpty()) return -ENOENT;
   std::vector<QByteArray> bytes;
@@ -72,7 +84,14 @@ pid_t Spawn(const QString& command_line, const QString& working_directory, bool 
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attributes, &none);
-  short flags = POSIX_SPAWN_SETSIGMASK;
+  // Ignored signals survive exec (the web process ignores SIGPIPE): the program
+  // starts with every signal's default action.
+  sigset_t all;
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
   if (own_group) {
     flags |= POSIX_SPAWN_SETPGROUP;
     posix_spawnattr_setpgroup(&attributes, 0);
@@ -115,10 +134,31 @@ bool WaitForOther(pid_t pid, const KeepWaiting& keep_waiting) {
   return errno == ESRCH || WaitByPolling(pid, keep_waiting);
 }
 
-// Waits for our own child and collects its exit code; false when the wait was given up.
-bool WaitForChild(pid_t pid, int* exit_code, const KeepWaiting& keep_waiting) {
+// Our own child's end, where the kernel has no pidfd: polled without
+// collecting it. True when it ended (or is no longer ours to wait for).
+bool WaitChildByPolling(pid_t pid, const KeepWaiting& keep_waiting) {
+  const int options = WEXITED | WNOWAIT | (keep_waiting ? WNOHANG : 0);
+  while (true) {
+    siginfo_t info{};
+    const int result = waitid(P_PID, id_t(pid), &info, options);
+    if (result < 0 && errno == EINTR) continue;
+    if (result < 0 || info.si_pid == pid) return true;
+    if (keep_waiting && !keep_waiting()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+}
+
+// True when our own child has ended; false when the wait was given up.
+bool WaitChildEnd(pid_t pid, const KeepWaiting& keep_waiting) {
   const int fd = PidFd(pid);
-  if (fd >= 0 && !WaitOnPidFd(fd, keep_waiting)) {
+  if (fd >= 0) return WaitOnPidFd(fd, keep_waiting);
+  return WaitChildByPolling(pid, keep_waiting);
+}
+
+// Waits for our own child and collects its exit code; false when the wait was
+// given up or the child was collected elsewhere (its code is unknown).
+bool WaitForChild(pid_t pid, int* exit_code, const KeepWaiting& keep_waiting) {
+  if (!WaitChildEnd(pid, keep_waiting)) {
     Abandon(pid);
     return false;
   }
@@ -127,22 +167,42 @@ bool WaitForChild(pid_t pid, int* exit_code, const KeepWaiting& keep_waiting) {
   do {
     reaped = waitpid(pid, &status, 0);
   } while (reaped < 0 && errno == EINTR);
-  if (reaped != pid) return true;  // reaped elsewhere: the code is unknown
+  if (reaped != pid) return false;
   if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }
 
-// Parent and group of a process from /proc/<pid>/stat; false when it is gone.
-bool ReadParentAndGroup(pid_t pid, pid_t* parent, pid_t* group) {
-  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!stat.open(QIODevice::ReadOnly)) return false;
-  const QByteArray line = stat.readAll();
+// Sleeps delay_ms in short slices; false as soon as keep_waiting gives the wait up.
+bool SleepWhileWaiting(int delay_ms, const KeepWaiting& keep_waiting) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms);
+  for (auto now = std::chrono::steady_clock::now(); now < end;
+       now = std::chrono::steady_clock::now()) {
+    if (keep_waiting && !keep_waiting()) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        end - now, std::chrono::milliseconds(kPollMs)));
+  }
+  return true;
+}
+
+struct ProcessStat {
+  pid_t parent = 0;
+  pid_t group = 0;
+  unsigned long long start = 0;  // clock ticks after boot
+};
+
+// Parent, group and start time of a process from /proc/<pid>/stat; false when it is gone.
+bool ReadProcessStat(pid_t pid, ProcessStat* stat) {
+  QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray line = file.readAll();
   const int name_end = line.lastIndexOf(')');  // the name itself may hold spaces and ')'
   if (name_end < 0) return false;
+  // Fields from the third (state) on; the start time is the 22nd.
   const QList<QByteArray> fields = line.mid(name_end + 2).split(' ');
-  if (fields.size() < 3) return false;
-  *parent = pid_t(fields[1].toInt());
-  *group = pid_t(fields[2].toInt());
+  if (fields.size() < 20) return false;
+  stat->parent = pid_t(fields[1].toInt());
+  stat->group = pid_t(fields[2].toInt());
+  stat->start = fields[19].toULongLong();
   return true;
 }
 
@@ -172,7 +232,7 @@ bool RunAndWaitWithChild(const QString& command_line, int delay_ms, int* exit_co
     return false;
   }
   if (!WaitForChild(pid, exit_code, keep_waiting)) return false;
-  if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+  if (!SleepWhileWaiting(delay_ms, keep_waiting)) return false;
   const pid_t child = FindChildProcess(pid);
   if (child != 0) return WaitForOther(child, keep_waiting);
   return true;
@@ -182,15 +242,17 @@ pid_t FindChildProcess(pid_t pid) {
   DIR* proc = opendir("/proc");
   if (!proc) return 0;
   pid_t found = 0;
+  unsigned long long found_start = 0;
   while (const dirent* entry = readdir(proc)) {
     char* end = nullptr;
     const long id = std::strtol(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0' || id <= 0 || id == pid) continue;
-    pid_t parent = 0;
-    pid_t group = 0;
-    if (ReadParentAndGroup(pid_t(id), &parent, &group) && (parent == pid || group == pid)) {
+    ProcessStat stat;
+    if (!ReadProcessStat(pid_t(id), &stat) || (stat.parent != pid && stat.group != pid)) continue;
+    // The earliest started: the launcher's own child, not one of its children.
+    if (found == 0 || stat.start < found_start) {
       found = pid_t(id);
-      break;
+      found_start = stat.start;
     }
   }
   closedir(proc);

@@ -4,11 +4,12 @@
 #include <QDebug>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <memory>
 
 #include "util/util_win.h"
@@ -39,10 +40,27 @@ bool IsValueName(const QString& name) {
   return name.size() <= kMaxValueName && !name.contains(QChar(0));
 }
 
+std::unique_ptr<QSettings> NewRootSettings(const QString& root) {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QLatin1String(kOrganization), root);
+}
+
+// Whether Qt parses the whole file. Qt keeps a file's parsed form for the
+// process and reports a parse error only once, so a copy under a name of its
+// own is parsed; every section is read (Qt parses one when first used).
+bool ParsesCleanly(const QString& file_name) {
+  QFile file(file_name);
+  if (!file.open(QIODevice::ReadOnly)) return true;  // missing or unreadable: nothing to move
+  QTemporaryFile copy;
+  if (!copy.open() || copy.write(file.readAll()) < 0 || !copy.flush()) return true;
+  QSettings alone(copy.fileName(), QSettings::IniFormat);
+  alone.allKeys();
+  return alone.status() != QSettings::FormatError;
+}
+
 // A file Qt cannot parse is moved aside (never rewritten from the part it
 // could read), so what it held can still be recovered by hand.
-void SetAside(const QString& file_name) {
-  if (!QFileInfo::exists(file_name)) return;
+void MoveAside(const QString& file_name) {
   const QString aside = file_name + QStringLiteral(".corrupt-") +
                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
   const bool moved = QFile::rename(file_name, aside);
@@ -50,15 +68,30 @@ void SetAside(const QString& file_name) {
            << aside;
 }
 
+// Under the lock Qt's own writers take, so another process or thread that
+// has just started the file again does not lose its new file.
+void SetAsideIfStillCorrupt(const QString& file_name) {
+  QLockFile lock(file_name + QStringLiteral(".lock"));
+  if (!lock.lock()) {
+    qDebug() << "settings store unreadable and locked:" << file_name;
+    return;
+  }
+  if (!ParsesCleanly(file_name)) MoveAside(file_name);
+}
+
+// The root's settings: the user's own file, with the system-wide and shared
+// files as fallback. Only the user's file is moved aside when it cannot be
+// parsed; a fallback file that cannot be parsed is skipped and logged.
 std::unique_ptr<QSettings> OpenRoot(const QString& root) {
-  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                              QLatin1String(kOrganization), root);
-  if (settings->status() == QSettings::FormatError) {
-    const QString file_name = settings->fileName();
+  std::unique_ptr<QSettings> settings = NewRootSettings(root);
+  const QString file_name = settings->fileName();
+  if (!ParsesCleanly(file_name)) {
     settings.reset();
-    SetAside(file_name);
-    settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                           QLatin1String(kOrganization), root);
+    SetAsideIfStillCorrupt(file_name);
+    settings = NewRootSettings(root);
+  }
+  if (settings->status() == QSettings::FormatError) {
+    qDebug() << "settings store: a fallback file of" << root << "cannot be parsed, skipped";
   }
   return settings;
 }
@@ -92,6 +125,20 @@ std::unique_ptr<QSettings> OpenKey(const QString& path) {
   const QString group = ResolveGroup(*settings, parsed.keys);
   if (!group.isEmpty()) settings->beginGroup(group);
   return settings;
+}
+
+// The user's own file alone at path's key, for writing: its status then tells
+// about that file only, not about a fallback file. Key spellings are resolved
+// with the fallback files too. nullptr for an invalid path.
+std::unique_ptr<QSettings> OpenKeyForWriting(const QString& path) {
+  std::unique_ptr<QSettings> reader = OpenKey(path);
+  if (!reader) return nullptr;
+  const QString group = reader->group();
+  const QString file_name = reader->fileName();
+  reader.reset();
+  auto writer = std::make_unique<QSettings>(file_name, QSettings::IniFormat);
+  if (!group.isEmpty()) writer->beginGroup(group);
+  return writer;
 }
 
 bool Commit(QSettings& settings) {
@@ -205,7 +252,7 @@ QString GetRegValue(const QString& path) {
 
 bool SetRegValue(const QString& path, const QString& name, const QString& value) {
   if (name.isEmpty() || !IsValueName(name)) return false;
-  std::unique_ptr<QSettings> settings = OpenKey(path);
+  std::unique_ptr<QSettings> settings = OpenKeyForWriting(path);
   if (!settings || !settings->isWritable()) return false;
   settings->setValue(name, value);
   return Commit(*settings);
@@ -213,7 +260,7 @@ bool SetRegValue(const QString& path, const QString& name, const QString& value)
 
 bool RemoveRegValue(const QString& path, const QString& name) {
   if (!IsValueName(name)) return false;
-  std::unique_ptr<QSettings> settings = OpenKey(path);
+  std::unique_ptr<QSettings> settings = OpenKeyForWriting(path);
   if (!settings || !settings->isWritable()) return false;
   settings->remove(name);  // an empty name: everything in the group
   return Commit(*settings);

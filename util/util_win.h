@@ -114,20 +114,23 @@ QStringList SplitCommandLine(const QString& command_line);
 
 // Starts the command line (program searched in PATH, no shell, no inherited
 // descriptors) in working_directory (empty: the current one) and waits for it.
-// False, after printing "CreateProcess failed (errno).", when it cannot start,
-// or when keep_waiting gave the wait up. The exit code is 128 + the signal
-// for a program that was killed.
+// False, after printing "CreateProcess failed (errno).", when it cannot start;
+// false too when keep_waiting gave the wait up or its exit code is unknown
+// (collected elsewhere). The exit code is 128 + the signal for a program that
+// was killed.
 bool RunAndWait(const QString& command_line, const QString& working_directory, int* exit_code,
                 const KeepWaiting& keep_waiting = {});
 
 // Starts the command line as the leader of a process group of its own, waits
 // for it, sleeps delay_ms, then waits for its first child (FindChildProcess),
-// which is found even after the launcher ended and it was re-parented.
+// which is found even after the launcher ended and it was re-parented. False
+// when the wait (or the sleep) was given up or the exit code is unknown.
 bool RunAndWaitWithChild(const QString& command_line, int delay_ms, int* exit_code = nullptr,
                          const KeepWaiting& keep_waiting = {});
 
-// The first other process whose parent is pid or that is in pid's process
-// group; 0 when there is none.
+// The earliest started other process whose parent is pid or that is in pid's
+// process group (the launcher's own child rather than a grandchild); 0 when
+// there is none.
 pid_t FindChildProcess(pid_t pid);
 
 }  // namespace ombrix

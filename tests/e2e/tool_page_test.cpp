@@ -1,6 +1,7 @@
 // The process and tool families from a page of the real shell: programs run and
 // waited for, file digests, the settings store and the clipboard.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QJsonArray>
@@ -16,6 +17,17 @@ class ToolPageTest : public ShellTest {
     shell_->WriteFile("web/index.html", TestPage(script));
     shell_->WriteManifest(PageManifest("Tools"));
     shell_->Start();
+  }
+
+  // The never-ending program's id once it has written it; 0 before.
+  int EndlessPid() const {
+    QFile file(shell_->dir() + "/endless.pid");
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+  }
+
+  void TearDown() override {
+    if (const int endless = EndlessPid(); endless > 0) kill(endless, SIGKILL);  // never left over
+    ShellTest::TearDown();
   }
 };
 
@@ -55,15 +67,15 @@ TEST_F(ToolPageTest, ProcessesCallBackWithExitCodesWhileANeverEndingOneWaits) {
   EXPECT_EQ(shell_->Wait(), 0);
   EXPECT_TRUE(shell_->Output().find("CreateProcess failed (2).") != std::string::npos);
 
-  QFile pid_file(shell_->dir() + "/endless.pid");
-  ASSERT_TRUE(pid_file.open(QIODevice::ReadOnly));
-  const int endless = pid_file.readAll().trimmed().toInt();
-  ASSERT_GT(endless, 0);
+  int endless = 0;
+  ASSERT_TRUE(WaitFor([&] { return (endless = EndlessPid()) > 0; }, milliseconds(10000)));
   EXPECT_EQ(kill(endless, SIGKILL), 0);  // left running by the shell's exit, as any program
+  QFile::remove(shell_->dir() + "/endless.pid");
 }
 
 TEST_F(ToolPageTest, DigestsSettingsAndClipboard) {
   shell_->WriteFile("empty.bin", "");
+  ASSERT_EQ(mkfifo((shell_->dir() + "/fifo").toUtf8().constData(), 0600), 0);
   const QByteArray script = R"(
     const dir = ombrix.app.apppath(), r = {}, key = 'HKEY_CURRENT_USER\\Software\\Omx\\E2e';
     function attempt(name, f) { try { r[name] = f(); } catch (e) { r[name] = 'threw ' + e.message; } }
@@ -82,7 +94,14 @@ TEST_F(ToolPageTest, DigestsSettingsAndClipboard) {
     r.clip = ombrix.tool.setclip('<b>粗</b> text', '粗 text');
     ombrix.tool.md5file(dir + '/empty.bin', function(d) {
       r.empty = d;
-      ombrix.tool.md5file(dir + '/missing.bin', function(d) { r.missing = d; save(r); });
+      ombrix.tool.md5file(dir + '/missing.bin', function(d) {
+        r.missing = d;
+        // Neither blocks nor reads for ever: no regular file, no digest.
+        ombrix.tool.md5file(dir + '/fifo', function(d) {
+          r.fifo = d;
+          ombrix.tool.md5file('/dev/zero', function(d) { r.zero = d; save(r); });
+        });
+      });
     });
   )";
   StartPage(script);
@@ -104,6 +123,8 @@ TEST_F(ToolPageTest, DigestsSettingsAndClipboard) {
   EXPECT_TRUE(r["clip"].toBool());
   EXPECT_EQ(r["empty"].toString(), "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(r["missing"].toString(), "");
+  EXPECT_EQ(r["fifo"].toString(), "");
+  EXPECT_EQ(r["zero"].toString(), "");
 
   // The shell holds the clipboard (the page saved its results without exiting):
   // both forms, as another program would paste them.

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <chrono>
+#include <thread>
 
 #include "util/util_win.h"
 
@@ -12,6 +13,28 @@ namespace ombrix {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The program id written to file, waited for up to ten seconds; 0 when none came.
+pid_t WaitForPid(const QString& path) {
+  const auto limit = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < limit) {
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+      const pid_t pid = pid_t(file.readAll().trimmed().toInt());
+      if (pid > 0) return pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
+// Kills the program when the test ends, however it ends.
+struct KillAtEnd {
+  pid_t pid = 0;
+  ~KillAtEnd() {
+    if (pid > 0) kill(pid, SIGKILL);
+  }
+};
 
 TEST(CommandLine, SplitsAsQtDoes) {
   EXPECT_EQ(SplitCommandLine("prog  a \"b c\" d\"e f\""),
@@ -35,11 +58,12 @@ TEST(RunAndWait, ReportsExitCodesSignalsFoldersAndFailures) {
   EXPECT_FALSE(RunAndWait("/nonexistent/program arg", "", &code));
   EXPECT_FALSE(RunAndWait("true", "/nonexistent/folder", &code));
   EXPECT_FALSE(RunAndWait(QString("tr") + QChar(0) + "ue", "", &code));
+  EXPECT_FALSE(RunAndWait("true", QString("/usr") + QChar(0) + "/nonexistent", &code));
   EXPECT_FALSE(RunAndWait("echo " + QString(1 << 20, 'x'), "", &code));
   EXPECT_FALSE(RunAndWait("", "", &code));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "CreateProcess failed (2).\nCreateProcess failed (2).\nCreateProcess failed (22).\n"
-            "CreateProcess failed (7).\nCreateProcess failed (2).\n");
+            "CreateProcess failed (22).\nCreateProcess failed (7).\nCreateProcess failed (2).\n");
   EXPECT_EQ(code, 0);
 }
 
@@ -51,11 +75,9 @@ TEST(RunAndWait, GivesUpWhenTheCallerStopsWaitingAndLeavesTheProgramRunning) {
   EXPECT_FALSE(RunAndWait("sh -c \"echo $$ > " + pid_file + "; exec sleep 60\"", "", nullptr,
                           [&] { return ++polls < 10; }));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
-  QFile file(pid_file);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const pid_t pid = pid_t(file.readAll().trimmed().toInt());
-  ASSERT_GT(pid, 0);
-  EXPECT_EQ(kill(pid, SIGKILL), 0);  // still running until now
+  KillAtEnd program{WaitForPid(pid_file)};
+  ASSERT_GT(program.pid, 0);
+  EXPECT_EQ(kill(program.pid, 0), 0);  // still running
 }
 
 TEST(RunAndWaitWithChild, WaitsForTheChildOfALauncherThatEndedAtOnce) {

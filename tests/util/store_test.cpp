@@ -76,16 +76,34 @@ TEST(Store, PathsThatNameNoKeyReadEmptyAndWriteNothing) {
 
 TEST(Store, CorruptFileIsKeptAsideAndStoreStartsAgain) {
   const QString key = "HKEY_CLASSES_ROOT\\Omx";
-  ASSERT_TRUE(SetRegValue(key, "old", "1"));
   const QString folder = Home().path() + "/config/ombrix";
-  WriteFile(folder + "/HKEY_CLASSES_ROOT.conf", "[Omx\nold=\x01\xff\n=broken\n");
-  EXPECT_TRUE(SetRegValue(key, "new", "2"));
-  EXPECT_EQ(GetRegValue(key), "{\"new\":\"2\"}");
-  const QStringList aside = QDir(folder).entryList({"HKEY_CLASSES_ROOT.conf.corrupt-*"});
-  ASSERT_EQ(aside.size(), 1);
-  QFile kept(folder + "/" + aside.first());
-  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(kept.readAll().contains("=broken"));
+  // A broken section header, and a broken line inside a section (which Qt
+  // parses only when the section is first used).
+  for (const QByteArray& broken :
+       {QByteArray("[Omx\nold=\x01\xff\n=broken\n"), QByteArray("[Omx]\nold=1\nbroken line\n")}) {
+    ASSERT_TRUE(SetRegValue(key, "old", "1"));
+    WriteFile(folder + "/HKEY_CLASSES_ROOT.conf", broken);
+    EXPECT_TRUE(SetRegValue(key, "new", "2"));
+    EXPECT_EQ(GetRegValue(key), "{\"new\":\"2\"}");
+    const QStringList aside = QDir(folder).entryList({"HKEY_CLASSES_ROOT.conf.corrupt-*"});
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(folder + "/" + aside.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), broken);
+    kept.remove();
+  }
+}
+
+TEST(Store, BrokenSharedFileLeavesTheUsersFileInPlace) {
+  const QString key = "HKEY_CURRENT_CONFIG\\Omx";
+  const QString folder = Home().path() + "/config";
+  WriteFile(folder + "/ombrix.conf", "[Shared\nbroken line\n");  // a fallback of every root
+  EXPECT_TRUE(SetRegValue(key, "a", "1"));
+  EXPECT_TRUE(SetRegValue(key, "b", "2"));
+  EXPECT_EQ(GetRegValue(key), "{\"a\":\"1\",\"b\":\"2\"}");
+  EXPECT_TRUE(QDir(folder).entryList({"*.corrupt-*"}).isEmpty());
+  EXPECT_TRUE(QDir(folder + "/ombrix").entryList({"*.corrupt-*"}).isEmpty());
+  QFile::remove(folder + "/ombrix.conf");
 }
 
 TEST(Store, TwoProcessesWritingAtOnceLoseNoValue) {
