@@ -1,6 +1,6 @@
 // Calls every one of the 51 functions of `ombrix`, `cefQuery`, `cefQueryCancel`
 // and the `windowstate` event as a page would, so that `tsc --strict` proves
-// docs/ombrix.d.ts describes them. The lines marked @ts-expect-error are the
+// docs/ombrix.d.ts types them right. The lines marked @ts-expect-error are the
 // mistakes the declarations must catch.
 
 function show(text: string): void {
