@@ -38,7 +38,7 @@ declare namespace Ombrix {
      * group; no shell). Whether it started is not reported. */
     runapp(commandLine: string): void;
     /** Kills (SIGKILL) every process whose executable file name is exactly
-     * `exeFileName` (never the shell itself). Always true. */
+     * `exeFileName` (the shell's own name kills the shell). Always true. */
     killapp(exeFileName: string): boolean;
     /** The executable's file name ("ombrix", or the name of a renamed copy). */
     getappname(): string;
