@@ -21,40 +21,56 @@ declare namespace Ombrix {
 
   // ------------------------------------------------------------------ app --
 
-  /** Status of `createclient`: 0 connected; 201 no reader on that channel (or a
+  /**
+   * Status of `createclient`: 0 connected; 201 no reader on that channel (or a
    * name that cannot be a channel); 202, 302 the channel is incomplete; 303 its
-   * shared block could not be mapped. */
-  type ConnectStatus = 0 | 201 | 202 | 302 | 303;
+   * shared block could not be mapped.
+   */
+  type ConnectStatus = 0|201|202|302|303;
 
-  /** Status of `sendipcmsg` / `IsWindowVisible`: 0 every piece was taken by a
+  /**
+   * Status of `sendipcmsg` / `IsWindowVisible`: 0 every piece was taken by a
    * reader; 101 no connection (no successful `createclient`); 205 a piece was not
-   * taken within 3 s (the connection stays open). */
-  type SendStatus = 0 | 101 | 205;
+   * taken within 3 s (the connection stays open).
+   */
+  type SendStatus = 0|101|205;
 
   interface App {
     /** Closes the page's channel readers and ends the shell (exit status 0). */
     exitapp(): void;
-    /** Starts a program detached (command line split at spaces, double quotes
-     * group; no shell). Whether it started is not reported. */
+    /**
+     * Starts a program detached (command line split at spaces, double quotes
+     * group; no shell). Whether it started is not reported.
+     */
     runapp(commandLine: string): void;
-    /** Kills (SIGKILL) every process whose executable file name is exactly
-     * `exeFileName` (the shell's own name kills the shell). Always true. */
+    /**
+     * Kills (SIGKILL) every process whose executable file name is exactly
+     * `exeFileName` (the shell's own name kills the shell). Always true.
+     */
     killapp(exeFileName: string): boolean;
     /** The executable's file name ("ombrix", or the name of a renamed copy). */
     getappname(): string;
     /** Removes the tray icon. undefined (true when the page has no window). */
-    hidetray(): boolean | undefined;
-    /** Shows the tray icon with the menu "打开" + menuText and "退 出".
-     * undefined when sent (true when the page has no window). */
-    showtray(iconPath: string, menuText: string, tooltip: string): boolean | undefined;
-    /** Replaces the tray icon's image. undefined when sent (true when the page
-     * has no window). */
-    modifytrayicon(iconPath: string): boolean | undefined;
-    /** Despite its name: sends `text` over the page's IPC connection, exactly as
-     * `sendipcmsg` does. */
+    hidetray(): boolean|undefined;
+    /**
+     * Shows the tray icon with the menu "打开" + menuText and "退 出".
+     * undefined when sent (true when the page has no window).
+     */
+    showtray(iconPath: string, menuText: string, tooltip: string): boolean|undefined;
+    /**
+     * Replaces the tray icon's image. undefined when sent (true when the page
+     * has no window).
+     */
+    modifytrayicon(iconPath: string): boolean|undefined;
+    /**
+     * Despite its name: sends `text` over the page's IPC connection, exactly as
+     * `sendipcmsg` does.
+     */
     IsWindowVisible(text: string): SendStatus;
-    /** The command-line arguments after the executable, joined by single spaces
-     * ("" when started without any). The first one named the manifest. */
+    /**
+     * The command-line arguments after the executable, joined by single spaces
+     * ("" when started without any). The first one named the manifest.
+     */
     runparam(): string;
     /** The folder of the executable, without a trailing "/". */
     apppath(): string;
@@ -66,11 +82,8 @@ declare namespace Ombrix {
      * `onRead` call per piece, in order, not joined.
      */
     createserver(
-      channel: string,
-      onSuccess: () => void,
-      onFailure: () => void,
-      onRead: (text: string) => void,
-    ): boolean;
+        channel: string, onSuccess: () => void, onFailure: () => void,
+        onRead: (text: string) => void): boolean;
     /** Sends `text` (as UTF-8) as one message over the page's IPC connection. */
     sendipcmsg(text: string): SendStatus;
     /** Stops the page's reader of `channel`. Always true. */
@@ -88,8 +101,10 @@ declare namespace Ombrix {
   }
 
   interface Gui {
-    /** Declares the page areas that drag the window (replacing earlier ones;
-     * [] removes all). A double-click in one maximises or restores. */
+    /**
+     * Declares the page areas that drag the window (replacing earlier ones;
+     * [] removes all). A double-click in one maximises or restores.
+     */
     setInTitleBar(regions: ReadonlyArray<CaptionRegion>): void;
     /** Resizes the window, keeping its top-left corner (held to the monitor's size). */
     resizeTo(width: number, height: number): void;
@@ -103,56 +118,74 @@ declare namespace Ombrix {
 
   // -------------------------------------------------------------- process --
 
-  /** ok: the program ran; exitCode: its exit status (128 + n when signal n ended
-   * it). A program that could not start gives (false, 0). */
+  /**
+   * ok: the program ran; exitCode: its exit status (128 + n when signal n ended
+   * it). A program that could not start gives (false, 0).
+   */
   type ProgramDone = (ok: boolean, exitCode: number) => void;
 
   interface Process {
-    /** Runs a command line (no shell) in `workingDirectory` ("" for the app's
-     * folder) and calls back when it has ended. */
+    /**
+     * Runs a command line (no shell) in `workingDirectory` ("" for the app's
+     * folder) and calls back when it has ended.
+     */
     runcmd(commandLine: string, workingDirectory: string, callback: ProgramDone): CallId;
-    /** Opens a file, folder or address with the desktop's default application:
-     * 1 when it was handed over, 0 otherwise. */
-    execmd(target: string): 0 | 1;
-    /** Runs a command line, waits for it, then `waitMs` milliseconds, then for
-     * its first child process; calls back with the command's own exit status. */
+    /**
+     * Opens a file, folder or address with the desktop's default application:
+     * 1 when it was handed over, 0 otherwise.
+     */
+    execmd(target: string): 0|1;
+    /**
+     * Runs a command line, waits for it, then `waitMs` milliseconds, then for
+     * its first child process; calls back with the command's own exit status.
+     */
     runcmdwaitex(commandLine: string, waitMs: number, callback: ProgramDone): CallId;
   }
 
   // ----------------------------------------------------------------- tool --
 
-  /** One program of `getsetupapp` / `findsetupapp` (JSON.parse their text into
-   * `InstalledPrograms`). */
+  /**
+   * One program of `getsetupapp` / `findsetupapp` (JSON.parse their text into
+   * `InstalledPrograms`).
+   */
   interface InstalledProgram {
     DisplayName: string;
-    DisplayVersion: string | null;
-    InstallLocation: string | null;
-    LocationRoot: string | null;
+    DisplayVersion: string|null;
+    InstallLocation: string|null;
+    LocationRoot: string|null;
     /** `findsetupapp` gives "" instead of null. */
-    SetupPath: string | null;
+    SetupPath: string|null;
     /** `findsetupapp` gives "" instead of null, and no double quotes. */
-    UninstallString: string | null;
+    UninstallString: string|null;
   }
 
   /** Installed programs keyed by display name. */
-  type InstalledPrograms = { [displayName: string]: InstalledProgram };
+  type InstalledPrograms = {[displayName: string]: InstalledProgram};
 
   interface Tool {
-    /** The file's MD5 as 32 lowercase hex digits; "" for a file that cannot be
-     * read (or is no regular file). */
+    /**
+     * The file's MD5 as 32 lowercase hex digits; "" for a file that cannot be
+     * read (or is no regular file).
+     */
     md5file(path: string, callback: (md5: string) => void): CallId;
     /** Every installed program, as the JSON text of `InstalledPrograms`. */
     getsetupapp(callback: (json: string) => void): CallId;
-    /** Installed programs whose display name contains `part` (case-sensitive),
-     * as the JSON text of `InstalledPrograms`. */
+    /**
+     * Installed programs whose display name contains `part` (case-sensitive),
+     * as the JSON text of `InstalledPrograms`.
+     */
     findsetupapp(part: string, callback: (json: string) => void): CallId;
-    /** Every value below a settings key as one JSON object's text ("{}" when
-     * there is none), e.g. getregval("HKEY_CURRENT_USER\\Software\\Vendor"). */
+    /**
+     * Every value below a settings key as one JSON object's text ("{}" when
+     * there is none), e.g. getregval("HKEY_CURRENT_USER\\Software\\Vendor").
+     */
     getregval(path: string): string;
     /** Stores a string value; false when it could not be stored. */
     setregval(path: string, name: string, value: string): boolean;
-    /** Removes a value or subkey ("" removes everything under the key); false
-     * when the store could not be written. */
+    /**
+     * Removes a value or subkey ("" removes everything under the key); false
+     * when the store could not be written.
+     */
     removeregval(path: string, name: string): boolean;
     /** Puts HTML (and, when given, plain text) on the clipboard. */
     setclip(html: string, text?: string): boolean;
@@ -163,8 +196,10 @@ declare namespace Ombrix {
   type FileDone = (ok: boolean) => void;
 
   interface File {
-    /** Copies a file, creating the target's folders; an existing target is
-     * replaced only when the copy succeeded. */
+    /**
+     * Copies a file, creating the target's folders; an existing target is
+     * replaced only when the copy succeeded.
+     */
     copy(source: string, target: string, callback: FileDone): CallId;
     /** Deletes a file. */
     delete(path: string, callback: FileDone): CallId;
@@ -172,8 +207,10 @@ declare namespace Ombrix {
     exist(path: string): boolean;
     /** Shows the file in the desktop's file manager (or opens its folder). */
     OpenDirAndPosFile(path: string): boolean;
-    /** Writes `text` as UTF-8; every "\n" becomes "\r\n" and one "\r\n" is added
-     * at the end. The folder must exist. */
+    /**
+     * Writes `text` as UTF-8; every "\n" becomes "\r\n" and one "\r\n" is added
+     * at the end. The folder must exist.
+     */
     write(path: string, text: string, callback: FileDone): CallId;
   }
 
@@ -186,13 +223,8 @@ declare namespace Ombrix {
      * called at the end. `total` is -1 while the length is unknown.
      */
     download(
-      url: string,
-      path: string,
-      onComplete: () => void,
-      onError: () => void,
-      onAbort: () => void,
-      onProgress: (received: number, total: number) => void,
-    ): CallId;
+        url: string, path: string, onComplete: () => void, onError: () => void, onAbort: () => void,
+        onProgress: (received: number, total: number) => void): CallId;
     /** Stops the download `id` (onAbort follows); an unknown or finished id is ignored. */
     abort(id: CallId): void;
   }
@@ -206,31 +238,35 @@ declare namespace Ombrix {
    * -109 no reply in time, or a reply of the wrong length (also: the port failed
    * to open).
    */
-  type FpjCode = 0 | -100 | -102 | -103 | -104 | -105 | -106 | -107 | -108 | -109;
+  type FpjCode = 0|- 100|- 102|- 103|- 104|- 105|- 106|- 107|- 108|- 109;
 
-  /** A dispenser call refused because another of the page's dispenser jobs runs
-   * or this function still waits for its callback. */
+  /**
+   * A dispenser call refused because another of the page's dispenser jobs runs
+   * or this function still waits for its callback.
+   */
   type FpjBusy = -200;
 
   /** What a device command returns at once: 0 started (the callback follows), or busy. */
-  type FpjStart = 0 | FpjBusy;
+  type FpjStart = 0|FpjBusy;
 
   type FpjDone = (code: FpjCode) => void;
 
   interface Fpj {
     /** Opens the serial port (e.g. "/dev/ttyUSB0"): 0 open, -100 not. */
-    open(port: string): 0 | -100 | FpjBusy;
+    open(port: string): 0|- 100|FpjBusy;
     /** Closes the port; the next `open` tries again. */
-    close(): true | FpjBusy;
+    close(): true|FpjBusy;
     reset(callback: FpjDone): FpjStart;
-    /** Dispenses `count` tickets (0 to 65535). `dispensed`: the device's count
-     * for 0 and -102 to -107, the requested count for -100, -108 and -109. */
+    /**
+     * Dispenses `count` tickets (0 to 65535). `dispensed`: the device's count
+     * for 0 and -102 to -107, the requested count for -100, -108 and -109.
+     */
     sellbill(count: number, callback: (code: FpjCode, dispensed: number) => void): FpjStart;
     exitbill(callback: FpjDone): FpjStart;
     setholenum(holes: number, callback: FpjDone): FpjStart;
     queryversion(callback: (code: FpjCode, version: string) => void): FpjStart;
     /** 0 when the port is open for reading and writing, else -100. */
-    getportstatus(): 0 | -100 | FpjBusy;
+    getportstatus(): 0|- 100|FpjBusy;
     querysensorstatus(callback: FpjDone): FpjStart;
     /** Compensation distance in units of 0.25 mm (16 bits). */
     setrange(distance: number, callback: FpjDone): FpjStart;
@@ -238,10 +274,10 @@ declare namespace Ombrix {
     /** Calls back with the ticket count (0 to 32767) or a negative `FpjCode`. */
     querybillnum(callback: (countOrCode: number) => void): FpjStart;
     /** The code of the latest command (0 before any). */
-    getlastcode(): FpjCode | FpjBusy;
+    getlastcode(): FpjCode|FpjBusy;
     cuttertest(callback: FpjDone): FpjStart;
     /** "1.0". */
-    getappversion(): string | FpjBusy;
+    getappversion(): string|FpjBusy;
   }
 
   // ---------------------------------------------------------------- whole --
@@ -269,18 +305,16 @@ declare namespace Ombrix {
   }
 
   /** `detail.state` of the `windowstate` event. */
-  type WindowState =
-    | "windowstate.max"
-    | "windowstate.min"
-    | "windowstate.normal"
-    | "windowstate.show"
-    | "windowstate.hide";
+  type WindowState =|'windowstate.max'|'windowstate.min'|'windowstate.normal'|'windowstate.show'|
+      'windowstate.hide';
 
-  type WindowStateEvent = CustomEvent<{ state: WindowState }>;
+  type WindowStateEvent = CustomEvent<{state: WindowState}>;
 }
 
-/** The native object; absent in frames whose origin the manifest's
- * "trusted_origins" does not list. */
+/**
+ * The native object; absent in frames whose origin the manifest's
+ * "trusted_origins" does not list.
+ */
 declare var ombrix: Ombrix.Api;
 
 /** Sends a request to the shell; returns the query's id. */
@@ -290,7 +324,9 @@ declare function cefQuery(query: Ombrix.QueryRequest): number;
 declare function cefQueryCancel(queryId: number): boolean;
 
 interface WindowEventMap {
-  /** Raised at `window` when the main window is shown, hidden, minimised,
-   * maximised or restored (and after its size changes). */
+  /**
+   * Raised at `window` when the main window is shown, hidden, minimised,
+   * maximised or restored (and after its size changes).
+   */
   windowstate: Ombrix.WindowStateEvent;
 }
