@@ -3,12 +3,15 @@
 #include "util/durable_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 
 namespace ombrix {
 namespace {
@@ -54,6 +57,25 @@ TEST(ReplaceFile, KeepsLinksAndPermissionsAndLeavesTheOldContentOnFailure) {
   const QString fifo = dir.filePath("fifo");
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   EXPECT_EQ(ReplaceFile(fifo, [](int) { return true; }), ReplaceResult::kNotRegular);
+}
+
+// On a full disk the write fails, the old content stays and nothing is left
+// beside it (a small tmpfs stands in for the disk; it needs root).
+TEST(ReplaceFile, FullDiskKeepsTheOldContentAndLeavesNoPartialFile) {
+  QTemporaryDir dir;
+  const QByteArray mount_point = QFile::encodeName(dir.path());
+  if (::mount("tmpfs", mount_point.constData(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "no tmpfs to fill: " << std::strerror(errno);
+  }
+  struct Unmount {
+    const char* path;
+    ~Unmount() { ::umount2(path, MNT_DETACH); }
+  } unmount{mount_point.constData()};
+  const QString target = dir.filePath("state.txt");
+  ASSERT_TRUE(Fill(target, QByteArray(100 * 1024, 'o')));
+  EXPECT_FALSE(Fill(target, QByteArray(300 * 1024, 'n')));
+  EXPECT_EQ(ReadAll(target), QByteArray(100 * 1024, 'o'));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 }  // namespace
