@@ -1,5 +1,7 @@
 #include "util/trusted_origins.h"
 
+#include <QUrl>
+
 namespace ombrix {
 namespace {
 
@@ -51,11 +53,32 @@ std::optional<Origin> ParseOrigin(const QString& text) {
   return origin;
 }
 
+QString OriginOfUrl(const QString& url) {
+  const QUrl parsed(url);
+  if (!parsed.isValid()) return QString();
+  const QString scheme = parsed.scheme().toLower();
+  if (scheme == QLatin1String("file") || scheme == QLatin1String("client")) {
+    return scheme + QStringLiteral("://");
+  }
+  if (scheme == QLatin1String("blob")) return OriginOfUrl(parsed.path());
+  if (DefaultPort(scheme) == 0 || parsed.host().isEmpty()) return QString();
+  QString origin = scheme + QStringLiteral("://") + parsed.host(QUrl::FullyEncoded);
+  if (parsed.port() > 0) origin += QLatin1Char(':') + QString::number(parsed.port());
+  return origin;
+}
+
+TrustedOrigins TrustedOrigins::Everyone() {
+  TrustedOrigins list;
+  list.everyone_ = true;
+  return list;
+}
+
 TrustedOrigins TrustedOrigins::FromList(const QStringList& entries, QStringList* rejected) {
   TrustedOrigins list;
   for (const QString& entry : entries) {
     if (const std::optional<Origin> origin = ParseOrigin(entry.trimmed())) {
       list.entries_.push_back(*origin);
+      list.texts_.append(entry.trimmed());
     } else if (rejected) {
       rejected->append(entry);
     }
@@ -64,6 +87,7 @@ TrustedOrigins TrustedOrigins::FromList(const QStringList& entries, QStringList*
 }
 
 bool TrustedOrigins::Trusts(const QString& text) const {
+  if (everyone_) return true;
   const std::optional<Origin> origin = ParseOrigin(text);
   if (!origin || origin->host.contains(QLatin1Char('*'))) return false;
   for (const Origin& entry : entries_) {
@@ -73,6 +97,10 @@ bool TrustedOrigins::Trusts(const QString& text) const {
     }
   }
   return false;
+}
+
+bool TrustedOrigins::TrustsUrl(const QString& url) const {
+  return everyone_ || Trusts(OriginOfUrl(url));
 }
 
 }  // namespace ombrix

@@ -34,3 +34,27 @@ TEST(TrustedOrigins, ListEntriesMatchOriginsAsAVendorMeansThem) {
 
 }  // namespace
 }  // namespace ombrix
+
+namespace ombrix {
+namespace {
+
+TEST(TrustedOrigins, FramesAddressesGiveTheirOrigin) {
+  EXPECT_EQ(OriginOfUrl("file:///opt/app/web/index.html"), "file://");
+  EXPECT_EQ(OriginOfUrl("client://index.html"), "client://");
+  EXPECT_EQ(OriginOfUrl("HTTPS://Shop.Example:8443/pay?x=1#y"), "https://shop.example:8443");
+  EXPECT_EQ(OriginOfUrl("http://127.0.0.1/"), "http://127.0.0.1");
+  EXPECT_EQ(OriginOfUrl("blob:https://shop.example/0b1e"), "https://shop.example");
+  for (const char* opaque :
+       {"about:blank", "about:srcdoc", "data:text/html,x", "", "chrome://version"})
+    EXPECT_EQ(OriginOfUrl(opaque), "") << opaque;
+
+  const TrustedOrigins list = TrustedOrigins::FromList({"file://", "http://127.0.0.1"}, nullptr);
+  EXPECT_TRUE(list.TrustsUrl("file:///opt/app/web/index.html"));
+  EXPECT_TRUE(list.TrustsUrl("http://127.0.0.1:80/x"));
+  EXPECT_FALSE(list.TrustsUrl("http://127.0.0.1:8080/x"));
+  EXPECT_FALSE(list.TrustsUrl("about:blank"));
+  EXPECT_TRUE(TrustedOrigins::Everyone().TrustsUrl("about:blank"));
+}
+
+}  // namespace
+}  // namespace ombrix
