@@ -17,10 +17,14 @@ QString ManifestName(const QString& command_line, const QString& app_name) {
 
 namespace {
 
+QString SchemeOf(const QString& url) { return url.section(QLatin1Char(':'), 0, 0).toLower(); }
+
+// The shell's own version page needs no object.
+bool IsOwnPage(const QString& url) { return SchemeOf(url) == QLatin1String("chrome"); }
+
 bool IsLocalPage(const QString& url) {
-  const QString scheme = url.section(QLatin1Char(':'), 0, 0).toLower();
-  return scheme == QLatin1String("file") || scheme == QLatin1String("client") ||
-         scheme == QLatin1String("chrome");
+  const QString scheme = SchemeOf(url);
+  return scheme == QLatin1String("file") || scheme == QLatin1String("client") || IsOwnPage(url);
 }
 
 }  // namespace
@@ -44,7 +48,7 @@ QStringList TrustStartupLines(const TrustedOrigins& policy, const QStringList& r
   lines << QStringLiteral("trusted_origins: %1")
                .arg(policy.empty() ? QStringLiteral("none, no page gets ombrix")
                                    : policy.texts().join(QStringLiteral(", ")));
-  if (!policy.empty() && !policy.TrustsUrl(first_page)) {
+  if (!policy.empty() && !IsOwnPage(first_page) && !policy.TrustsUrl(first_page)) {
     lines << QStringLiteral(
                  "warning: the first page %1 is not of a trusted origin: it gets no ombrix")
                  .arg(first_page);

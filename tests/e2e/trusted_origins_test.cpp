@@ -76,6 +76,7 @@ TEST_F(TrustedOriginsTest, OnlyListedOriginsGetTheObject) {
   EXPECT_FALSE(QFile::exists(shell_->dir() + "/forged.txt"));
   EXPECT_NE(shell_->Output().find("trusted_origins: file://, client://"), std::string::npos);
   EXPECT_EQ(shell_->Output().find("warning:"), std::string::npos);
+  EXPECT_EQ(shell_->Wait(), 0);  // the trusted page's exitapp is acted on
 }
 
 TEST_F(TrustedOriginsTest, WithoutTheListEveryFrameAndPopupHasTheObject) {
