@@ -1,16 +1,25 @@
-// The `ombrix.requestfile` family: downloads files with progress callbacks.
+// The `ombrix.requestfile` family: downloads a URL into a file from the page's
+// own process, streaming the body to disk, with progress, completion, error and
+// abort callbacks. A download of a page that goes is cancelled.
 #pragma once
+
+#include <memory>
 
 #include "renderer/callback_registry.h"
 #include "renderer/js_value.h"
 
 namespace ombrix {
 
-class DownloadFileHanlder : public FunHandler, public OmbrixCefExecuteCallbackHandler {
+class DownloadFileHanlder : public FunHandler,
+                            public OmbrixCefExecuteCallbackHandler,
+                            public std::enable_shared_from_this<DownloadFileHanlder> {
  public:
   bool Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                QString* exception) override;
   void ExecuteCallback(const QString& name, int uuid, void* data, bool result) override;
+
+ private:
+  bool StartDownload(int uuid, const JsArgs& arguments, JsReturn* retval, QString* exception);
 };
 
 }  // namespace ombrix

@@ -6,6 +6,7 @@
 
 #include "app/extension_init.h"
 #include "app/version_page.h"
+#include "scheme/ombrix_cef_scheme_handler.h"
 #include "util/util_win.h"
 
 namespace {
@@ -100,6 +101,7 @@ void OmbrixCefApp::OnContextInitialized() {
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
   SetUpExtension(context_);
   webkit_web_context_register_uri_scheme(context_, "chrome", OnChromeScheme, this, nullptr);
+  ombrix::RegisterClientScheme(context_);
   if (!handler_) handler_ = std::make_unique<OmbrixCefHandler>(context_, manifest_);
   handler_->disable_resize_ = manifest_.disable_resize_;
   handler_->CreateMainBrowser(ombrix::ExpandAppDir(manifest_.first_page_),

@@ -57,6 +57,32 @@ void OnDevToolsActivated(GSimpleAction*, GVariant*, gpointer data) {
   target->handler->ShowDevTools(target->view, false);
 }
 
+const char kToolsWindowKey[] = "ombrix-tools-window";
+
+// The tools' window going: the tools close with it (their own detach then
+// takes the window away).
+gboolean OnToolsWindowDelete(GtkWidget*, GdkEvent*, gpointer inspector) {
+  webkit_web_inspector_close(WEBKIT_WEB_INSPECTOR(inspector));
+  return TRUE;
+}
+
+// The tools leave the window the shell gave them: the engine keeps the tools'
+// view, the window goes.
+gboolean OnInspectorDetach(WebKitWebInspector* inspector, gpointer) {
+  auto* window = static_cast<GtkWidget*>(g_object_steal_data(G_OBJECT(inspector), kToolsWindowKey));
+  if (!window) return FALSE;
+  GtkWidget* tools = GTK_WIDGET(webkit_web_inspector_get_web_view(inspector));
+  if (tools && gtk_widget_get_parent(tools) == window) {
+    gtk_container_remove(GTK_CONTAINER(window), tools);
+  }
+  gtk_widget_destroy(window);
+  return TRUE;
+}
+
+void OnInspectorClosed(WebKitWebInspector* inspector, gpointer) {
+  OnInspectorDetach(inspector, nullptr);
+}
+
 }  // namespace
 
 OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& manifest)
@@ -113,6 +139,10 @@ void OmbrixCefHandler::ConnectViewSignals(WebKitWebView* view) {
   g_signal_connect(view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
   g_signal_connect(webkit_web_view_get_inspector(view), "attach", G_CALLBACK(OnInspectorAttach),
                    this);
+  g_signal_connect(webkit_web_view_get_inspector(view), "detach", G_CALLBACK(OnInspectorDetach),
+                   nullptr);
+  g_signal_connect(webkit_web_view_get_inspector(view), "closed", G_CALLBACK(OnInspectorClosed),
+                   nullptr);
   g_signal_connect(view, "key-press-event", G_CALLBACK(OnKeyPress), this);
 }
 
@@ -383,16 +413,18 @@ gboolean OmbrixCefHandler::OnRestartDue(gpointer self) {
 
 gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {
   (void)self;
-  // The engine would open the tools inside the page's window; the shell's window
-  // is the kiosk page alone. The tools are kept out of it (TRUE) and, counted as
-  // attached by the engine, detached at once into a window of their own.
-  g_idle_add_full(
-      G_PRIORITY_DEFAULT_IDLE,
-      [](gpointer data) {
-        webkit_web_inspector_detach(WEBKIT_WEB_INSPECTOR(data));
-        return G_SOURCE_REMOVE;
-      },
-      g_object_ref(inspector), g_object_unref);
+  // The engine attaches the tools to the page's window whenever that window is
+  // large enough; the kiosk window holds the page alone, so the tools are put
+  // into a window of their own instead.
+  GtkWidget* tools = GTK_WIDGET(webkit_web_inspector_get_web_view(inspector));
+  if (!tools || g_object_get_data(G_OBJECT(inspector), kToolsWindowKey)) return TRUE;
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window), "Web Inspector");
+  gtk_window_set_default_size(GTK_WINDOW(window), 800, 600);
+  gtk_container_add(GTK_CONTAINER(window), tools);
+  g_object_set_data(G_OBJECT(inspector), kToolsWindowKey, window);
+  g_signal_connect(window, "delete-event", G_CALLBACK(OnToolsWindowDelete), inspector);
+  gtk_widget_show_all(window);
   return TRUE;
 }
 

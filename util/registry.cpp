@@ -1,9 +1,16 @@
 // The settings store that stands in for the registry, and the installed-program
 // lists read from it and from the desktop's application entries.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -127,17 +134,55 @@ std::unique_ptr<QSettings> OpenKey(const QString& path) {
   return settings;
 }
 
-// The user's own file alone at path's key, for writing: its status then tells
-// about that file only, not about a fallback file. Key spellings are resolved
-// with the fallback files too. nullptr for an invalid path.
-std::unique_ptr<QSettings> OpenKeyForWriting(const QString& path) {
+// Creates the user's file when it is missing, without touching one that
+// exists. Qt's writability check would otherwise create and remove a missing
+// file itself, and remove or empty the file another process has just written.
+void EnsureFileExists(const QString& file_name) {
+  QFile file(file_name);
+  file.open(QIODevice::ReadWrite);  // creates, never truncates
+}
+
+// An exclusive lock on a folder for as long as it lives; the kernel drops it
+// when the process dies. Store writers hold it around their whole
+// read-change-write, so two writers at once never lose each other's values.
+class FolderLock {
+ public:
+  explicit FolderLock(const QString& folder)
+      : fd_(open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// The user's own file alone at path's key, opened for a change under the
+// store's lock: its status then tells about that file only, not about a
+// fallback file. Key spellings are resolved with the fallback files too.
+struct KeyWriter {
+  std::unique_ptr<FolderLock> lock;
+  std::unique_ptr<QSettings> settings;  // nullptr for an invalid path
+};
+
+KeyWriter OpenKeyForWriting(const QString& path) {
+  KeyWriter writer;
+  const RegistryPath parsed = ParseRegistryPath(path);
+  if (!parsed.valid) return writer;
+  const QString file_name = NewRootSettings(parsed.root)->fileName();
+  QDir().mkpath(QFileInfo(file_name).absolutePath());
+  writer.lock = std::make_unique<FolderLock>(QFileInfo(file_name).absolutePath());
   std::unique_ptr<QSettings> reader = OpenKey(path);
-  if (!reader) return nullptr;
   const QString group = reader->group();
-  const QString file_name = reader->fileName();
   reader.reset();
-  auto writer = std::make_unique<QSettings>(file_name, QSettings::IniFormat);
-  if (!group.isEmpty()) writer->beginGroup(group);
+  EnsureFileExists(file_name);
+  writer.settings = std::make_unique<QSettings>(file_name, QSettings::IniFormat);
+  if (!group.isEmpty()) writer.settings->beginGroup(group);
   return writer;
 }
 
@@ -252,18 +297,18 @@ QString GetRegValue(const QString& path) {
 
 bool SetRegValue(const QString& path, const QString& name, const QString& value) {
   if (name.isEmpty() || !IsValueName(name)) return false;
-  std::unique_ptr<QSettings> settings = OpenKeyForWriting(path);
-  if (!settings || !settings->isWritable()) return false;
-  settings->setValue(name, value);
-  return Commit(*settings);
+  KeyWriter writer = OpenKeyForWriting(path);
+  if (!writer.settings || !writer.settings->isWritable()) return false;
+  writer.settings->setValue(name, value);
+  return Commit(*writer.settings);
 }
 
 bool RemoveRegValue(const QString& path, const QString& name) {
   if (!IsValueName(name)) return false;
-  std::unique_ptr<QSettings> settings = OpenKeyForWriting(path);
-  if (!settings || !settings->isWritable()) return false;
-  settings->remove(name);  // an empty name: everything in the group
-  return Commit(*settings);
+  KeyWriter writer = OpenKeyForWriting(path);
+  if (!writer.settings || !writer.settings->isWritable()) return false;
+  writer.settings->remove(name);  // an empty name: everything in the group
+  return Commit(*writer.settings);
 }
 
 QString UninstallEntriesJson(const std::vector<UninstallSource>& sources, bool find,

@@ -225,7 +225,8 @@ bool ToolsWindowShown(const XServer& x) {
 
 TEST_F(StartTest, DeveloperToolsOpenInTheirOwnWindow) {
   shell_->WriteFile("web/index.html", kPage);
-  shell_->WriteManifest(PageManifest("Tools", {{"launch_width", 500}, {"launch_height", 400}}));
+  // At the default size, large enough for the engine to attach the tools to the page.
+  shell_->WriteManifest(PageManifest("Tools"));
   shell_->Start();
   const unsigned long window = shell_->WaitForWindow("Tools");
   ASSERT_NE(window, 0u);

@@ -1,0 +1,289 @@
+// The content archive and downloads, in one run of the shell on a page of its
+// own: a large entry and many small entries at once answered by the client
+// scheme against the same files over file://, and a large download through
+// ombrix.requestfile against curl from the same loopback server, with the web
+// process's memory during the download.
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "scheme/archive_writer.h"
+
+namespace {
+
+struct Sizes {
+  int entry_mb;
+  int small_entries;
+  int download_mb;
+  int rounds;
+};
+
+// Serves /blob: megabytes bytes of a repeating pattern, sent from one buffer.
+class BlobServer {
+ public:
+  explicit BlobServer(qint64 bytes) : bytes_(bytes), piece_(1 << 20, 'b') {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 8);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    std::thread([this] {
+      for (int client; (client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        std::thread([this, client] { Serve(client); }).detach();
+      }
+    }).detach();
+  }
+  int port() const { return port_; }
+
+ private:
+  void Serve(int client) {
+    char request[4096];
+    std::string seen;
+    while (seen.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = recv(client, request, sizeof request, 0);
+      if (n <= 0) return (void)close(client);
+      seen.append(request, size_t(n));
+    }
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Length: " +
+        std::to_string(bytes_) + "\r\nConnection: close\r\n\r\n";
+    bool ok = send(client, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+    for (qint64 left = bytes_; ok && left > 0;) {
+      const size_t n = size_t(std::min<qint64>(left, piece_.size()));
+      const ssize_t sent = send(client, piece_.data(), n, MSG_NOSIGNAL);
+      ok = sent > 0;
+      left -= sent;
+    }
+    close(client);
+  }
+
+  qint64 bytes_;
+  std::string piece_;
+  int listener_ = -1;
+  int port_ = 0;
+};
+
+void WriteFile(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile file(path);
+  file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+  file.write(data);
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The measured data, written below files/ (served over file://) and
+// packed into the archive (served by the client scheme).
+void WriteContent(const QString& files, const Sizes& sizes) {
+  QByteArray big(sizes.entry_mb << 20, Qt::Uninitialized);
+  for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7919 % 251);
+  WriteFile(files + "/big.bin", big);
+  for (int i = 0; i < sizes.small_entries; ++i) {
+    const QByteArray name = "s/" + QByteArray::number(i) + ".js";
+    WriteFile(files + "/" + name,
+              "window.count = (window.count || 0) + 1; // " + QByteArray(2000, 'x') + "\n");
+  }
+}
+
+// The page that drives the run, served from the archive.
+QByteArray DriverPage(const QString& files, const Sizes& sizes, int port, const QString& dir) {
+  return R"(<!DOCTYPE html><meta charset="utf-8"><body><script>
+const files = ')" +
+         ("file://" + files).toUtf8() + R"(';
+const rounds = )" +
+         QByteArray::number(sizes.rounds) + R"(;
+const dir = ')" +
+         dir.toUtf8() + R"(';
+const smalls = )" +
+         QByteArray::number(sizes.small_entries) + R"(;
+const blob = 'http://127.0.0.1:)" +
+         QByteArray::number(port) + R"(/blob';
+function bytes(url) {
+  return new Promise(function(done) {
+    const x = new XMLHttpRequest();
+    x.open('GET', url);
+    x.responseType = 'arraybuffer';
+    x.onload = () => done(x.response.byteLength);
+    x.onerror = () => done(-1);
+    x.send();
+  });
+}
+async function timed(work) {
+  const t = performance.now();
+  await work();
+  return performance.now() - t;
+}
+const entries = [];
+for (let i = 0; i < smalls; ++i) entries.push('s/' + i + '.js');
+function write(name, value) {
+  return new Promise((done) => ombrix.file.write(dir + '/' + name, JSON.stringify(value), done));
+}
+function download(i) {
+  return new Promise(function(done) {
+    const t = performance.now();
+    const ok = () => done(performance.now() - t);
+    ombrix.requestfile.download(blob, dir + '/got-' + i, ok, () => done(-1), () => done(-1),
+                                () => {});
+  });
+}
+(async function() {
+  const r = {entry: {client: [], file: []}, page: {client: [], file: []}, download: []};
+  for (let i = 0; i < rounds; ++i) {
+    for (const [kind, base] of [['client', 'client:///'], ['file', files + '/']]) {
+      r.entry[kind].push(await timed(() => bytes(base + 'big.bin')));
+      r.page[kind].push(await timed(() => Promise.all(entries.map((e) => bytes(base + e)))));
+    }
+  }
+  await write('download-start.json', {});
+  for (let i = 0; i < rounds; ++i) {
+    r.download.push(await download(i));
+    ombrix.file.delete(dir + '/got-' + i, () => {});
+  }
+  await write('results.json', r);
+  ombrix.app.exitapp();
+})();
+</script></body>)";
+}
+
+double Median(QJsonArray values) {
+  std::vector<double> v;
+  for (const auto& value : values) v.push_back(value.toDouble());
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// Seconds curl takes to fetch url to /dev/null (the median of rounds).
+double CurlSeconds(const std::string& url, int rounds) {
+  std::vector<double> times;
+  for (int i = 0; i < rounds; ++i) {
+    QElapsedTimer timer;
+    timer.start();
+    if (std::system(("curl -s -o /dev/null " + url).c_str()) != 0) return -1;
+    times.push_back(timer.nsecsElapsed() / 1e9);
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+// Resident memory (kB) of the shell's web processes.
+long WebProcessRss(pid_t shell) {
+  long total = 0;
+  DIR* proc = opendir("/proc");
+  for (dirent* entry; proc && (entry = readdir(proc));) {
+    std::ifstream status(std::string("/proc/") + entry->d_name + "/status");
+    std::string line;
+    bool web = false, child = false;
+    long rss = 0;
+    while (std::getline(status, line)) {
+      if (line.rfind("Name:", 0) == 0) web = line.find("WebKitWebProces") != std::string::npos;
+      if (line.rfind("PPid:", 0) == 0) child = std::stol(line.substr(5)) == shell;
+      if (line.rfind("VmRSS:", 0) == 0) rss = std::stol(line.substr(6));
+    }
+    if (web && child) total += rss;
+  }
+  if (proc) closedir(proc);
+  return total;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  const Sizes sizes = quick ? Sizes{1, 50, 20, 2} : Sizes{5, 200, 200, 5};
+  QTemporaryDir dir;
+  const QString app = dir.path();
+  const std::string bin = OMBRIX_BENCH_BIN_DIR;
+  const std::string copy = "cp '" + bin + "/ombrix' '" + app.toStdString() + "/' && mkdir -p '" +
+                           app.toStdString() + "/renderer' && cp '" + bin +
+                           "/renderer/libombrix-renderer.so' '" + app.toStdString() + "/renderer/'";
+  if (std::system(copy.c_str()) != 0) return 1;
+  BlobServer server(qint64(sizes.download_mb) << 20);
+  const QString files = app + "/files";
+  WriteContent(files, sizes);
+  WriteFile(files + "/index.html", DriverPage(files, sizes, server.port(), app));
+  QString error;
+  if (ombrix::PackFolder(files, app + "/ombrix.data", &error) < 0) {
+    std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    return 1;
+  }
+  WriteFile(app + "/ombrix.json", R"({"first_page": "client:///index.html",
+    "application_title": "bench", "window": {"launch_width": 800, "launch_height": 600}})");
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/blob";
+  const double curl_before = CurlSeconds(url, sizes.rounds);
+  const pid_t shell = fork();
+  if (shell == 0) {
+    // The shell's output is kept beside it, for a run that fails.
+    const QByteArray log = QFile::encodeName(app + "/shell.log");
+    if (!freopen(log.constData(), "w", stdout) || !freopen(log.constData(), "a", stderr))
+      _exit(126);
+    execl((app + "/ombrix").toLocal8Bit().constData(), "ombrix", nullptr);
+    _exit(127);
+  }
+  long idle = 0, peak = 0;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(quick ? 1 : 5);
+  while (!QFile::exists(app + "/results.json") && std::chrono::steady_clock::now() < limit) {
+    const long rss = WebProcessRss(shell);
+    if (!idle && QFile::exists(app + "/download-start.json")) idle = rss;
+    if (idle) peak = std::max(peak, rss);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a sampling period
+  }
+  int status = 0;
+  if (waitpid(shell, &status, WNOHANG) == 0) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    kill(shell, SIGKILL);
+    waitpid(shell, &status, 0);
+  }
+  const double curl_after = CurlSeconds(url, sizes.rounds);
+  const QJsonObject r = QJsonDocument::fromJson(ReadFile(app + "/results.json")).object();
+  if (r.isEmpty()) {
+    dir.setAutoRemove(false);
+    std::fprintf(stderr, "the bench page gave no results (see %s/shell.log)\n",
+                 app.toLocal8Bit().constData());
+    return 1;
+  }
+  const auto line = [](const char* what, const QJsonObject& pair) {
+    const double client = Median(pair["client"].toArray());
+    const double file = Median(pair["file"].toArray());
+    std::printf("%-26s client %7.1f ms, file %7.1f ms  (%.2fx; target <= 1.3x)\n", what, client,
+                file, client / file);
+  };
+  line(QString("%1 MB entry:").arg(sizes.entry_mb).toUtf8().constData(), r["entry"].toObject());
+  line(QString("%1 small entries at once:").arg(sizes.small_entries).toUtf8().constData(),
+       r["page"].toObject());
+  const double ours = Median(r["download"].toArray()) / 1000;
+  const double curl = (curl_before + curl_after) / 2;
+  const double megabytes = sizes.download_mb;
+  std::printf(
+      "download %d MB:            ombrix %7.1f MB/s, curl %7.1f MB/s  (%.2fx; target >= 0.9x)\n",
+      sizes.download_mb, megabytes / ours, megabytes / curl, curl / ours);
+  std::printf("web process memory:        %ld MB at the start of the downloads, peak %+ld MB\n",
+              idle / 1024, (peak - idle) / 1024);
+  return ours > 0 ? 0 : 1;
+}

@@ -1,0 +1,293 @@
+// Apps served from the content archive through the client scheme, and files
+// downloaded by pages from a real HTTP server on loopback.
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "fixture.h"
+#include "scheme/archive_writer.h"
+
+namespace e2e {
+namespace {
+
+using ombrix::ArchiveWriter;
+using Method = ArchiveWriter::Method;
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class ContentTest : public ShellTest {
+ protected:
+  // Writes the archive beside the shell (replacing any older one in one step).
+  void WriteArchive(const QByteArray& info_json) {
+    const QString partial = shell_->dir() + "/ombrix.data.new";
+    ArchiveWriter writer;
+    ASSERT_TRUE(writer.Open(partial));
+    writer.Add("index.html", TestPage(kScript, kHead), Method::kDeflated, true);
+    writer.Add("js/app.js", "window.fromArchive = 42;", Method::kDeflated, true);
+    writer.Add("css/style.css", "h1 { color: rgb(200, 0, 0); }", Method::kStored, false);
+    writer.Add("img/icon.png", ReadAll(OMBRIX_TEST_SOURCE_DIR "/demo/web/icon.png"),
+               Method::kStored, true);
+    writer.Add("data/info.json", info_json, Method::kDeflated, true);
+    writer.Add("data/large.bin", Large(), Method::kDeflated, true);  // streamed, not held whole
+    ASSERT_TRUE(writer.Close());
+    ASSERT_EQ(::rename(partial.toUtf8().constData(), (shell_->dir() + "/ombrix.data").toUtf8()), 0);
+  }
+
+  static QByteArray Large() {
+    QByteArray large(9 << 20, Qt::Uninitialized);  // above what is answered from one buffer
+    for (int i = 0; i < large.size(); ++i) large[i] = char(i % 253);
+    return large;
+  }
+
+  static constexpr const char* kHead =
+      "<link rel=\"stylesheet\" href=\"css/style.css\"><script src=\"js/app.js\"></script>";
+  static constexpr const char* kScript = R"(
+    document.write('<h1>archive</h1><img id="icon" src="img/icon.png">');
+    const status = (url) => fetch(url).then((r) => r.status);
+    window.addEventListener('load', async function() {
+      const info = await fetch('data/info.json');
+      const xhr = await new Promise(function(done) {
+        const x = new XMLHttpRequest();
+        x.open('GET', 'data/info.json');
+        x.onload = () => done(x.status + ' ' + x.getResponseHeader('Content-Type'));
+        x.send();
+      });
+      save({
+        script: window.fromArchive,
+        css: getComputedStyle(document.querySelector('h1')).color,
+        image: document.getElementById('icon').naturalWidth,
+        status: info.status,
+        type: info.headers.get('Content-Type'),
+        info: await info.json(),
+        xhr: xhr,
+        capitals: await status('DATA/INFO.JSON'),
+        query: await status('data/info.json?v=2'),
+        missing: await status('nothing.txt'),
+        odd: [await status('x'.repeat(100000)), await status('data%2Finfo.json'),
+              await status('../data/info.json')],
+        large: await fetch('data/large.bin').then((r) => r.arrayBuffer()).then(function(b) {
+          const bytes = new Uint8Array(b);
+          return bytes.length === 9 << 20 && bytes.every((v, i) => v === i % 253);
+        }),
+      }, 'first.json');
+      // Until the archive is replaced, the same entry gives the old content.
+      const poll = setInterval(async function() {
+        const now = await fetch('data/info.json').then((r) => r.json());
+        if (now.v === 2) { clearInterval(poll); report({replaced: now}); }
+      }, 100);
+    });
+  )";
+};
+
+TEST_F(ContentTest, PageFromTheArchiveLoadsItsFilesAndSeesAReplacedArchive) {
+  WriteArchive(R"({"v": 1, "text": "数据"})");
+  QJsonObject manifest = PageManifest("Archive");
+  manifest["first_page"] = "client:///index.html";
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const QJsonObject r = shell_->WaitForResults(milliseconds(30000), "first.json");
+  EXPECT_EQ(r["script"].toInt(), 42);
+  EXPECT_EQ(r["css"].toString(), "rgb(200, 0, 0)");
+  EXPECT_EQ(r["image"].toInt(), 64);
+  EXPECT_EQ(r["status"].toInt(), 200);
+  EXPECT_EQ(r["type"].toString(), "application/json");
+  EXPECT_EQ(r["info"].toObject()["text"].toString(), "数据");
+  EXPECT_EQ(r["xhr"].toString(), "200 application/json");
+  EXPECT_EQ(r["capitals"].toInt(), 200);
+  EXPECT_EQ(r["query"].toInt(), 404);  // a query string is part of the entry name
+  EXPECT_EQ(r["missing"].toInt(), 404);
+  EXPECT_EQ(r["odd"].toArray(), (QJsonArray{404, 404, 200}));  // "../" is resolved by the URL
+  EXPECT_TRUE(r["large"].toBool());
+
+  WriteArchive(R"({"v": 2})");
+  EXPECT_EQ(shell_->WaitForResults()["replaced"].toObject()["v"].toInt(), 2);
+  EXPECT_NE(shell_->Output().find("zip file is exists"), std::string::npos);
+}
+
+// A loopback HTTP server: /big (20 MB), /missing (404 with a body), /cut (ends
+// after a tenth of what it announced), /slow (sends a piece, then waits for the
+// client to go).
+class HttpServer {
+ public:
+  explicit HttpServer(QByteArray big) : big_(std::move(big)) {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 16);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Accept(); });
+  }
+  ~HttpServer() {
+    stop_ = true;
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const int client : clients_) shutdown(client, SHUT_RDWR);  // ends a waiting /slow
+    for (std::thread& serving : serving_) serving.join();
+    for (const int client : clients_) close(client);
+  }
+  int port() const { return port_; }
+  int slow_left() const { return slow_left_; }
+
+ private:
+  void Accept() {
+    while (!stop_) {
+      const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) return;
+      std::lock_guard<std::mutex> lock(mutex_);
+      clients_.push_back(client);
+      serving_.emplace_back([this, client] { Serve(client); });
+    }
+  }
+
+  void Serve(int client) {
+    std::string request;
+    char piece[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = recv(client, piece, sizeof piece, 0);
+      if (n <= 0) return;
+      request.append(piece, size_t(n));
+    }
+    const std::string path = request.substr(4, request.find(' ', 4) - 4);
+    if (path == "/big") {
+      Send(client, Head(200, big_.size()) + big_.toStdString());
+    } else if (path == "/cut") {
+      Send(client, Head(200, 1000000) + std::string(100000, 'c'));
+    } else if (path == "/slow") {
+      Send(client, Head(200, 10000000) + std::string(65536, 's'));
+      pollfd wait{client, POLLIN, 0};
+      if (poll(&wait, 1, 30000) == 1) ++slow_left_;  // the client went
+    } else {
+      Send(client,
+           "HTTP/1.1 404 Not Found\r\nContent-Length: 8\r\nConnection: close\r\n\r\nnot here");
+    }
+    shutdown(client, SHUT_RDWR);  // closed when the server ends, so no number is reused meanwhile
+  }
+
+  static std::string Head(int status, qint64 length) {
+    return "HTTP/1.1 " + std::to_string(status) +
+           " OK\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+  }
+  static void Send(int client, const std::string& data) {
+    for (size_t sent = 0; sent < data.size();) {
+      const ssize_t n = send(client, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      sent += size_t(n);
+    }
+  }
+
+  QByteArray big_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;  // guards clients_ and serving_
+  std::vector<int> clients_;
+  std::vector<std::thread> serving_;
+  std::atomic<int> slow_left_{0};
+  std::thread thread_;
+};
+
+TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
+  QByteArray big(20 * 1000 * 1000, Qt::Uninitialized);
+  for (int i = 0; i < big.size(); ++i) big[i] = char(i * 131 % 251);
+  HttpServer server(big);
+  const QByteArray base = "http://127.0.0.1:" + QByteArray::number(server.port()) + "/";
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    const base = ')" + base + R"(';
+    const dir = ombrix.app.apppath() + '/got';
+    const r = {events: {}, progress: []};
+    try {
+      ombrix.requestfile.download(base + 'big', dir + '/x', () => {}, () => {}, () => {});
+    } catch (e) { r.five = e.message; }
+    let pending = 6;
+    function start(name, onprogress, target) {
+      r.events[name] = [];
+      const on = (what) => () => {
+        r.events[name].push(what);
+        if (r.events[name].length === 1 && --pending === 0) settle();
+      };
+      const url = name === 'unreachable' ? 'http://127.0.0.1:1/' : base + name.split('-')[0];
+      return ombrix.requestfile.download(url, target || dir + '/new/' + name, on('complete'),
+          on('error'), on('abort'), onprogress || (() => {}));
+    }
+    // Another family's identifier is no download: abort leaves it alone.
+    ombrix.requestfile.abort(ombrix.file.write(ombrix.app.apppath() + '/note.txt', 'kept', () => {}));
+    start('big', (received, total) => r.progress.push([received, total]));
+    r.truncatedAtOnce = ombrix.file.exist(dir + '/new/big');
+    start('missing');
+    start('unreachable');
+    start('cut');
+    start('big-unwritable', null, '/proc/ombrix-nowhere/big');  // no file can be made there
+    const slow = start('slow', () => {
+      if (!r.aborted) { r.aborted = true; r.abortGives = typeof ombrix.requestfile.abort(slow); }
+    });
+    // One more round trip lets any late second callback arrive before the report.
+    function settle() {
+      ombrix.requestfile.download(base + 'missing', dir + '/last', () => report(r), () => report(r),
+                                  () => {}, () => {});
+    }
+  )"));
+  shell_->WriteManifest(PageManifest("Downloads"));
+  shell_->Start();
+  const QJsonObject r = shell_->WaitForResults(milliseconds(60000));
+  EXPECT_EQ(r["five"].toString(), "下载文件失败，请传入正确的参数");
+  EXPECT_TRUE(r["truncatedAtOnce"].toBool());
+  const QJsonObject events = r["events"].toObject();
+  EXPECT_EQ(events["big"].toArray(), QJsonArray({"complete"}));
+  EXPECT_EQ(ReadAll(shell_->dir() + "/got/new/big"), big);
+  const QJsonArray progress = r["progress"].toArray();
+  ASSERT_FALSE(progress.isEmpty());
+  for (int i = 1; i < progress.size(); ++i) {
+    EXPECT_GT(progress[i][0].toDouble(), progress[i - 1][0].toDouble());
+  }
+  EXPECT_EQ(progress.last().toArray(), QJsonArray({big.size(), big.size()}));
+  // A 404 is an error; its body is still written.
+  EXPECT_EQ(events["missing"].toArray(), QJsonArray({"error"}));
+  EXPECT_EQ(ReadAll(shell_->dir() + "/got/new/missing"), "not here");
+  EXPECT_EQ(events["unreachable"].toArray(), QJsonArray({"error"}));
+  EXPECT_EQ(events["big-unwritable"].toArray(), QJsonArray({"error"}));
+  EXPECT_EQ(events["cut"].toArray(), QJsonArray({"error"}))
+      << QJsonDocument(events).toJson().toStdString();
+  // An abort gives exactly one of onabort and onerror, and abort returns nothing.
+  const QJsonArray slow = events["slow"].toArray();
+  ASSERT_EQ(slow.size(), 1);
+  EXPECT_TRUE(slow[0] == "abort" || slow[0] == "error");
+  EXPECT_EQ(r["abortGives"].toString(), "undefined");
+  EXPECT_EQ(ReadAll(shell_->dir() + "/note.txt"), "kept\r\n");
+}
+
+TEST_F(ContentTest, LeavingThePageEndsItsDownloads) {
+  HttpServer server("");
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    let left = false;
+    ombrix.requestfile.download('http://127.0.0.1:)" +
+                                               QByteArray::number(server.port()) + R"(/slow',
+        ombrix.app.apppath() + '/slow', () => {}, () => {}, () => {}, function() {
+          if (!left) { left = true; location.href = 'about:blank'; }
+        });
+  )"));
+  shell_->WriteManifest(PageManifest("Leaving"));
+  shell_->Start();
+  EXPECT_TRUE(WaitFor([&] { return server.slow_left() == 1; }, milliseconds(20000)));
+  EXPECT_TRUE(shell_->Running());
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,30 @@
+// ombrix-pack: builds the content archive an ombrix app ships in.
+//
+//   ombrix-pack <folder> [archive]
+//
+// Every file below the folder becomes an entry (its path relative to the
+// folder, with "/"), deflated and encrypted with the archive password. The
+// archive defaults to "ombrix.data" in the working directory; name it after the
+// shell's executable (an app shell named "kiosk" reads "kiosk.data").
+#include <QString>
+#include <cstdio>
+
+#include "scheme/archive_writer.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: ombrix-pack <folder> [archive]\n");
+    return 2;
+  }
+  const QString folder = QString::fromLocal8Bit(argv[1]);
+  const QString archive =
+      argc == 3 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("ombrix.data");
+  QString error;
+  const int count = ombrix::PackFolder(folder, archive, &error);
+  if (count < 0) {
+    std::fprintf(stderr, "ombrix-pack: %s\n", error.toLocal8Bit().constData());
+    return 1;
+  }
+  std::printf("%d files packed into %s\n", count, archive.toLocal8Bit().constData());
+  return 0;
+}
