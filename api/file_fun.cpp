@@ -1,16 +1,17 @@
 #include "api/file_fun.h"
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <atomic>
 #include <system_error>
 #include <thread>
 
+#include "util/durable_file.h"
 #include "util/shell.h"
 #include "util/util_win.h"
 
@@ -67,27 +68,57 @@ bool Matches(const JsArgs& arguments, const char* signature) {
 
 namespace file_ops {
 
+namespace {
+
+// Copies what is left of source to fd in pieces; false on a read or write error.
+bool CopyTo(QFile& source, int fd) {
+  QByteArray piece(1 << 20, Qt::Uninitialized);
+  for (;;) {
+    const qint64 n = source.read(piece.data(), piece.size());
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!WriteAll(fd, piece.constData(), n)) return false;
+  }
+}
+
+// Writes into a target that is no regular file (a FIFO, a device) as it is.
+bool FillInPlace(const QString& target, const std::function<bool(int fd)>& fill) {
+  QFile file(target);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  return fill(file.handle());
+}
+
+// Replaces target with what fill writes, durably; a target that is no regular
+// file is written in place.
+bool Replace(const QString& target, const std::function<bool(int fd)>& fill, int new_mode = -1) {
+  switch (ReplaceFile(target, fill, new_mode)) {
+    case ReplaceResult::kReplaced:
+      return true;
+    case ReplaceResult::kNotRegular:
+      return FillInPlace(target, fill);
+    case ReplaceResult::kFailed:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Copy(const QString& source, const QString& target) {
   if (!IsFilePath(source) || !IsFilePath(target)) return false;
   const QFileInfo target_info(target);
   QDir().mkpath(target_info.absolutePath());
   const QFileInfo source_info(source);
   if (!source_info.isFile() || !source_info.isReadable()) return false;
-  if (source_info.absoluteFilePath() == target_info.absoluteFilePath()) return true;
-  // Copy beside the target, then put it in place in one step.
-  // A name of its own, so that two copies onto one target do not collide.
-  static std::atomic<unsigned> copies{0};
-  const QString partial = target_info.absolutePath() + QStringLiteral("/.") +
-                          target_info.fileName() +
-                          QStringLiteral(".%1-%2.ombrix-copy").arg(getpid()).arg(++copies);
-  QFile::remove(partial);
-  if (!QFile::copy(source, partial)) return false;
-  if (::rename(QFile::encodeName(partial).constData(),
-               QFile::encodeName(target_info.absoluteFilePath()).constData()) != 0) {
-    QFile::remove(partial);
-    return false;
-  }
-  return true;
+  if (source_info.canonicalFilePath() == QFileInfo(target_info).canonicalFilePath()) return true;
+  QFile input(source);
+  if (!input.open(QIODevice::ReadOnly)) return false;
+  // A new target takes the source's permission bits, as a copy does.
+  struct stat source_stat;
+  const int new_mode =
+      ::fstat(input.handle(), &source_stat) == 0 ? int(source_stat.st_mode & 0777) : -1;
+  return Replace(
+      target, [&input](int fd) { return CopyTo(input, fd); }, new_mode);
 }
 
 bool Exists(const QString& path) {
@@ -106,13 +137,9 @@ QByteArray WriteBytes(const QString& text) {
 
 bool Write(const QString& path, const QString& text) {
   if (!IsFilePath(path)) return false;
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
   qDebug() << "write" << text.left(200);
   const QByteArray bytes = WriteBytes(text);
-  const bool written = file.write(bytes) == bytes.size() && file.flush();
-  file.close();
-  return written && file.error() == QFileDevice::NoError;
+  return Replace(path, [&bytes](int fd) { return WriteAll(fd, bytes.constData(), bytes.size()); });
 }
 
 }  // namespace file_ops

@@ -16,6 +16,24 @@ QString LookupString(GVariantDict* dict, const char* key) {
   return QString::fromUtf8(value);
 }
 
+GVariant* NewStringList(const QStringList& list) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE_STRING_ARRAY);
+  for (const QString& item : list) {
+    g_variant_builder_add(&builder, "s", item.toUtf8().constData());
+  }
+  return g_variant_builder_end(&builder);
+}
+
+QStringList ReadStringList(GVariant* list) {
+  QStringList result;
+  GVariantIter iter;
+  g_variant_iter_init(&iter, list);
+  const char* item = nullptr;
+  while (g_variant_iter_next(&iter, "&s", &item)) result << QString::fromUtf8(item);
+  return result;
+}
+
 }  // namespace
 
 GVariant* BuildExtensionInitData(const ManifestUtil& manifest) {
@@ -24,6 +42,10 @@ GVariant* BuildExtensionInitData(const ManifestUtil& manifest) {
   AddString(&builder, "executable", ExecutablePath());
   AddString(&builder, "command_line", manifest.command_line_);
   AddString(&builder, "manifest_file", manifest.file_name_);
+  if (manifest.has_trusted_origins_) {
+    g_variant_builder_add(&builder, "{sv}", "trusted_origins",
+                          NewStringList(manifest.trusted_origins_));
+  }
   if (!manifest.multiple_process_) {
     const QByteArray known = manifest.KnownKeysJson();
     GVariant* content =
@@ -48,6 +70,13 @@ ExtensionInitData ReadExtensionInitData(GVariant* data) {
     result.manifest_content = QByteArray(static_cast<const char*>(bytes), int(size));
     result.has_manifest = true;
     g_variant_unref(content);
+  }
+  GVariant* trusted =
+      g_variant_dict_lookup_value(&dict, "trusted_origins", G_VARIANT_TYPE_STRING_ARRAY);
+  if (trusted) {
+    result.has_trusted_origins = true;
+    result.trusted_origins = ReadStringList(trusted);
+    g_variant_unref(trusted);
   }
   g_variant_dict_clear(&dict);
   return result;

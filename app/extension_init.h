@@ -1,12 +1,14 @@
 // What the shell hands to the page-side extension in every web process: the
-// executable's path, the command line and (single-process model) the manifest's
-// content, so that the page side sees the values the shell parsed.
+// executable's path, the command line, the trusted origins and (single-process
+// model) the manifest's content, so that the page side sees the values the shell
+// parsed.
 #pragma once
 
 #include <glib.h>
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class ManifestUtil;
 
@@ -18,6 +20,10 @@ struct ExtensionInitData {
   QString manifest_file;
   bool has_manifest = false;  // false in the multi-process model
   QByteArray manifest_content;
+  // The manifest's "trusted_origins" entries, handed over in both process
+  // models: a web process must never fall back to trusting every origin.
+  bool has_trusted_origins = false;
+  QStringList trusted_origins;
 };
 
 // A floating GVariant of type a{sv}.

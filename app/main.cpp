@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <cstdio>
 
 #include "app/manifest_util.h"
 #include "app/ombrix_cef_app.h"
@@ -22,6 +23,14 @@ int main(int argc, char** argv) {
   QDir::setCurrent(ombrix::GetFullPathInExecutionDirectory(QString()));
   manifest.command_line_ = command_line;
   qDebug() << command_line;
+
+  QStringList rejected;
+  const ombrix::TrustedOrigins trust = manifest.TrustPolicy(&rejected);
+  const QString first_page = ombrix::ExpandAppDir(manifest.first_page_);
+  for (const QString& line : ombrix::TrustStartupLines(trust, rejected, first_page)) {
+    std::printf("%s\r\n", line.toUtf8().constData());
+  }
+  std::fflush(stdout);
 
   gtk_init(&argc, &argv);
   OmbrixCefApp app(manifest);

@@ -1,6 +1,7 @@
 #include "app/manifest_util.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <cstdio>
@@ -50,6 +51,13 @@ void ReadInt(const QJsonObject& root, const char* key, int* field) {
   if (root.contains(name)) *field = root.value(name).toInt();
 }
 
+// A JSON value as the vendor wrote it, for a start-up line.
+QString JsonText(const QJsonValue& value) {
+  const QJsonArray wrapped{value};
+  const QByteArray text = QJsonDocument(wrapped).toJson(QJsonDocument::Compact);
+  return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
 void Print(const char* text) {
   std::fputs(text, stdout);
   std::fflush(stdout);
@@ -76,7 +84,8 @@ ManifestUtil::ManifestUtil(const QString& file_name)
       launch_y_(-1),
       launch_width_(-1),
       launch_height_(-1),
-      disable_resize_(false) {}
+      disable_resize_(false),
+      has_trusted_origins_(false) {}
 
 bool ManifestUtil::ReadFile() {
   if (file_name_.isEmpty()) {
@@ -115,6 +124,7 @@ bool ManifestUtil::Parse() {
   ReadString(root_, "npapi_plugin_directory", &npapi_plugin_directory_);
   ReadBool(root_, "disable_ime_composition", &disable_ime_composition_);
   ParseWindow(root_.value(QStringLiteral("window")).toObject());
+  ParseTrustedOrigins(root_);
   return true;
 }
 
@@ -139,6 +149,32 @@ void ManifestUtil::ParseWindow(const QJsonObject& window) {
   ReadInt(window, "launch_width", &launch_width_);
   ReadInt(window, "launch_height", &launch_height_);
   ReadBool(window, "disable_resize", &disable_resize_);
+}
+
+void ManifestUtil::ParseTrustedOrigins(const QJsonObject& root) {
+  const QString key = QStringLiteral("trusted_origins");
+  has_trusted_origins_ = root.contains(key);
+  trusted_origins_.clear();
+  trusted_origins_rejected_.clear();
+  if (!has_trusted_origins_) return;
+  const QJsonValue value = root.value(key);
+  if (!value.isArray()) {  // a list of one origin is still a list: nothing is trusted
+    trusted_origins_rejected_.append(JsonText(value));
+    return;
+  }
+  for (const QJsonValue& entry : value.toArray()) {
+    if (entry.isString()) {
+      trusted_origins_.append(entry.toString());
+    } else {
+      trusted_origins_rejected_.append(JsonText(entry));
+    }
+  }
+}
+
+ombrix::TrustedOrigins ManifestUtil::TrustPolicy(QStringList* rejected) const {
+  if (!has_trusted_origins_) return ombrix::TrustedOrigins::Everyone();
+  if (rejected) *rejected = trusted_origins_rejected_;
+  return ombrix::TrustedOrigins::FromList(trusted_origins_, rejected);
 }
 
 QByteArray ManifestUtil::KnownKeysJson() const {

@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
+
+#include "util/trusted_origins.h"
 
 enum LaunchState : int {
   kLaunchNormal = 0,
@@ -34,6 +37,11 @@ class ManifestUtil {
   // possibly large file.
   QByteArray KnownKeysJson() const;
 
+  // The origins whose frames get `ombrix` and `cefQuery`: every origin when the
+  // manifest has no "trusted_origins"; otherwise only the listed ones. Entries
+  // that are no origin are added to rejected.
+  ombrix::TrustedOrigins TrustPolicy(QStringList* rejected) const;
+
   QString file_name_;
   QByteArray content_;
   QString command_line_;
@@ -57,7 +65,13 @@ class ManifestUtil {
   int launch_width_;
   int launch_height_;
   bool disable_resize_;
+  // "trusted_origins": whether the key is there, its string entries, and the
+  // values that are not strings (or the whole value when it is not a list).
+  bool has_trusted_origins_;
+  QStringList trusted_origins_;
+  QStringList trusted_origins_rejected_;
 
  private:
   void ParseWindow(const QJsonObject& window);
+  void ParseTrustedOrigins(const QJsonObject& root);
 };

@@ -30,6 +30,15 @@ void Respond(WebKitURISchemeRequest* request, const QByteArray& body, const char
   g_bytes_unref(bytes);
 }
 
+// The origins whose pages get `ombrix`, as the version page shows them.
+QString TrustedOriginsText(const ManifestUtil& manifest) {
+  const ombrix::TrustedOrigins trust = manifest.TrustPolicy(nullptr);
+  if (trust.everyone())
+    return QStringLiteral("every origin (no \"trusted_origins\" in the manifest)");
+  if (trust.empty()) return QStringLiteral("none");
+  return trust.texts().join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest) : manifest_(manifest) {}
@@ -79,6 +88,7 @@ void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self
       {QStringLiteral("Command line"), manifest.command_line_},
       {QStringLiteral("Manifest"), manifest.file_name_},
       {QStringLiteral("Cache path"), ombrix::ExpandAppDir(manifest.cache_path_)},
+      {QStringLiteral("Trusted origins"), TrustedOriginsText(manifest)},
   });
   Respond(request, page.toUtf8(), "text/html");
 }

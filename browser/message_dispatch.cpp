@@ -57,18 +57,6 @@ ProcessMessage DecodeUserMessage(WebKitUserMessage* message) {
                        webkit_user_message_get_parameters(message));
 }
 
-Rect ParseCaptionRegion(const QString& text) {
-  const QStringList parts = text.split(QLatin1Char(','));
-  int values[4] = {0, 0, 0, 0};
-  for (int i = 0; i < 4 && i < parts.size(); ++i) values[i] = parts[i].toInt(nullptr, 10);
-  // The far edges are summed in 64 bits and kept within int: a huge width
-  // reaches the end of the coordinates instead of wrapping around.
-  const auto edge = [](int start, int length) {
-    return int(qBound(qint64(INT_MIN), qint64(start) + length - 1, qint64(INT_MAX)));
-  };
-  return Rect{values[0], values[1], edge(values[0], values[2]), edge(values[1], values[3])};
-}
-
 bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& message) {
   const QString& name = message.name;
   if (name == QLatin1String("setclip")) {  // the clipboard needs no window

@@ -17,10 +17,6 @@ namespace ombrix {
 
 ProcessMessage DecodeUserMessage(WebKitUserMessage* message);
 
-// A "setInTitleBar" string "left,top,width,height" as a rectangle with inclusive
-// right and bottom edges; missing or non-numeric parts count as 0.
-Rect ParseCaptionRegion(const QString& text);
-
 // Carries out a page request; false for a name that is not a window request.
 bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& message);
 

@@ -11,11 +11,13 @@ namespace {
 
 WebKitSettings* NewSettings(const ManifestUtil& manifest) {
   return webkit_settings_new_with_settings(
-      "enable-developer-extras", !manifest.disable_debug_tool_,                   //
-      "javascript-can-access-clipboard", TRUE,                                    //
-      "allow-universal-access-from-file-urls", TRUE,                              //
-      "allow-file-access-from-file-urls", TRUE,                                   //
-      "disable-web-security", TRUE,                                               //
+      "enable-developer-extras", !manifest.disable_debug_tool_,  //
+      "javascript-can-access-clipboard", TRUE,                   //
+      "allow-universal-access-from-file-urls", TRUE,             //
+      "allow-file-access-from-file-urls", TRUE,                  //
+      // With a trusted-origins list, frames of other origins stay apart as in a
+      // plain browser: a listed parent's `ombrix` is out of an iframe's reach.
+      "disable-web-security", !manifest.has_trusted_origins_,                     //
       "javascript-can-open-windows-automatically", TRUE,                          //
       "enable-media-stream", TRUE,                                                //
       "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER,  //
@@ -84,7 +86,7 @@ void OnInspectorClosed(WebKitWebInspector* inspector, gpointer) {
 }  // namespace
 
 OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& manifest)
-    : context_(context), manifest_(manifest) {}
+    : trust_(manifest.TrustPolicy(nullptr)), context_(context), manifest_(manifest) {}
 
 OmbrixCefHandler::~OmbrixCefHandler() {
   if (restart_timer_) g_source_remove(restart_timer_);
@@ -445,9 +447,23 @@ bool OmbrixCefHandler::NotifyWindowState(const std::string& state_name) {
 gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage* message,
                                          gpointer self) {
   auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (!handler->TrustsSender(view, message)) {
+    ombrix::QueryRouterBrowser::Refuse(message);
+    return TRUE;  // handled: dropped, never acted on
+  }
   if (handler->query_router_.OnMessage(view, message)) return TRUE;
   const ombrix::ProcessMessage decoded = ombrix::DecodeUserMessage(message);
   return ombrix::DispatchProcessMessage(*handler, decoded) ? TRUE : FALSE;
+}
+
+bool OmbrixCefHandler::TrustsSender(WebKitWebView* view, WebKitUserMessage* message) const {
+  if (trust_.everyone()) return true;
+  const char* uri = webkit_web_view_get_uri(view);
+  const QString url = QString::fromUtf8(uri ? uri : "");
+  if (trust_.TrustsUrl(url)) return true;
+  qDebug() << "dropped message" << webkit_user_message_get_name(message)
+           << "from a page of an untrusted origin:" << url;
+  return false;
 }
 
 void OmbrixCefHandler::ExitApp() {

@@ -14,6 +14,7 @@
 #include "browser/message_dispatch.h"
 #include "browser/ombrix_win.h"
 #include "browser/query_router.h"
+#include "util/trusted_origins.h"
 #include "util/util_win.h"
 
 class OmbrixCefHandler {
@@ -44,6 +45,8 @@ class OmbrixCefHandler {
   std::vector<ombrix::Rect> caption_regions_;
   ombrix::MainWindowFrame frame_;  // the window layer's state of the main window
   ombrix::QueryRouterBrowser query_router_;
+  // Whose messages and queries the shell acts on (the page in the sending view).
+  const ombrix::TrustedOrigins trust_;
 
  private:
   struct Browser {
@@ -73,6 +76,8 @@ class OmbrixCefHandler {
   static void OnViewClose(WebKitWebView* view, gpointer self);
   static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self);
   static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
+  // False (with a debug line) when view's page is not of a trusted origin.
+  bool TrustsSender(WebKitWebView* view, WebKitUserMessage* message) const;
   static void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
                                      gpointer self);
   static gboolean OnInspectorAttach(WebKitWebInspector* inspector, gpointer self);

@@ -1,5 +1,7 @@
 #include "browser/query_router.h"
 
+#include <cstring>
+
 #include "util/process_message.h"
 
 namespace ombrix {
@@ -84,6 +86,14 @@ bool QueryRouterBrowser::OnMessage(WebKitWebView* view, WebKitUserMessage* messa
   if (decoded.name != QLatin1String("cefQuery")) return false;
   OnQuery(view, message, decoded.IntArg(0), decoded.StringArg(1), decoded.BoolArg(2));
   return true;
+}
+
+void QueryRouterBrowser::Refuse(WebKitUserMessage* message) {
+  if (std::strcmp(webkit_user_message_get_name(message), "cefQuery") != 0) return;
+  ProcessMessage reply;
+  reply.args = {MessageArg::Int(kCanceledCode),
+                MessageArg::String(QString::fromUtf8(kCanceledText))};
+  webkit_user_message_send_reply(message, NewMessage("cefQueryFailure", reply));
 }
 
 void QueryRouterBrowser::OnQuery(WebKitWebView* view, WebKitUserMessage* message, int id,

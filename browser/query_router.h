@@ -51,6 +51,9 @@ class QueryRouterBrowser {
   void RemoveAllHandlers();
   // True for the router's own messages, which it answers itself.
   bool OnMessage(WebKitWebView* view, WebKitUserMessage* message);
+  // Answers a query the shell will not act on as one no handler took; other
+  // messages are left alone.
+  static void Refuse(WebKitUserMessage* message);
   // Cancels the open queries of a view that closes or loses its page.
   void OnViewGone(WebKitWebView* view);
 

@@ -1,5 +1,7 @@
 #include "browser/window_rules.h"
 
+#include <QStringList>
+#include <climits>
 #include <cstdint>
 
 namespace ombrix {
@@ -49,6 +51,18 @@ QString TrayTooltip(const QString& text) {
   // The last unit kept must not be the first half of a pair.
   if (text.at(length - 1).isHighSurrogate() && text.at(length).isLowSurrogate()) --length;
   return text.left(length);
+}
+
+Rect ParseCaptionRegion(const QString& text) {
+  const QStringList parts = text.split(QLatin1Char(','));
+  int values[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 4 && i < parts.size(); ++i) values[i] = parts[i].toInt(nullptr, 10);
+  // The far edges are summed in 64 bits and kept within int: a huge width
+  // reaches the end of the coordinates instead of wrapping around.
+  const auto edge = [](int start, int length) {
+    return int(qBound(qint64(INT_MIN), qint64(start) + length - 1, qint64(INT_MAX)));
+  };
+  return Rect{values[0], values[1], edge(values[0], values[2]), edge(values[1], values[3])};
 }
 
 }  // namespace ombrix

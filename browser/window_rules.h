@@ -46,4 +46,8 @@ constexpr int kTrayTooltipLength = 127;
 // halves of a surrogate pair.
 QString TrayTooltip(const QString& text);
 
+// A "setInTitleBar" string "left,top,width,height" as a rectangle with inclusive
+// right and bottom edges; missing or non-numeric parts count as 0.
+Rect ParseCaptionRegion(const QString& text);
+
 }  // namespace ombrix

@@ -3,9 +3,12 @@
 
 #include <QDebug>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "block_layout.h"
@@ -36,11 +39,15 @@ struct Server::Impl {
   std::condition_variable reader_left;
   bool reading = false;
   bool holding_block = false;  // the reader has taken the block and not released it yet
+  // Since when the block has been seen claimed by a writer with the same bytes.
+  std::chrono::steady_clock::time_point stuck_since;
+  uint64_t stuck_sum = 0;
   std::thread::id reader;
   std::atomic<bool> closing{false};
 
   int create(const std::wstring& name, uint32_t block_size);
   bool beginReading();
+  void watchForStuckClaim();
   void endReading();
   void readLoop();
   void deliverBlock();
@@ -86,12 +93,44 @@ void Server::Impl::endReading() {
   reader_left.notify_all();
 }
 
+// A writer that dies while it holds the block (claimed, not yet full) would
+// stall every other writer until the channel is made anew. The reader frees a
+// block that stays claimed, its bytes unchanged, for this long.
+constexpr auto kStuckClaim = std::chrono::seconds(5);
+
+void Server::Impl::watchForStuckClaim() {
+  using Clock = std::chrono::steady_clock;
+  if (layout::loadState(view) != layout::kStateClaimed) {
+    stuck_since = Clock::time_point();
+    return;
+  }
+  const size_t bytes = layout::blockBytes(size);
+  const uint64_t sum = std::hash<std::string_view>()(
+      std::string_view(reinterpret_cast<const char*>(view.load()), bytes));
+  const Clock::time_point now = Clock::now();
+  if (stuck_since == Clock::time_point() || sum != stuck_sum) {
+    stuck_since = now;
+    stuck_sum = sum;
+    return;
+  }
+  if (now - stuck_since < kStuckClaim) return;
+  stuck_since = Clock::time_point();
+  if (layout::casState(view, layout::kStateClaimed, layout::kStateFree)) {
+    qDebug() << "fastipc: freed a block its writer left claimed";
+    if (read_event.valid()) read_event.set();
+  }
+}
+
 void Server::Impl::readLoop() {
   while (!closing) {
     if (write_event.wait(kWaitSliceMs) == NamedEvent::Wait::kFailed) return;
     if (closing) return;
     // Only a block taken from "full" is delivered: a wake may be stale.
-    if (!layout::casState(view, layout::kStateFull, layout::kStateClaimed)) continue;
+    if (!layout::casState(view, layout::kStateFull, layout::kStateClaimed)) {
+      watchForStuckClaim();
+      continue;
+    }
+    stuck_since = std::chrono::steady_clock::time_point();
     holding_block = true;
     deliverBlock();
     if (view == nullptr) return;  // the listener closed the server

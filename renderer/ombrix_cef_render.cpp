@@ -63,8 +63,9 @@ OmbrixCefRender& OmbrixCefRender::Get() {
   return render;
 }
 
-void OmbrixCefRender::Initialize(WebKitWebExtension* extension) {
+void OmbrixCefRender::Initialize(WebKitWebExtension* extension, TrustedOrigins trust) {
   extension_ = extension;
+  trust_ = std::move(trust);
   SetPageExtension(extension);
   g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), this);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
@@ -112,7 +113,15 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
   ReleaseFrameContext(frame);
   const ContextToken token = ++next_token_;
   frame_contexts_[frame] = token;
-  if (webkit_frame_is_main_frame(frame)) main_frames_[page] = frame;
+  const bool trusted = TrustsFrame(frame);
+  if (webkit_frame_is_main_frame(frame)) {
+    if (trusted) {
+      main_frames_[page] = frame;
+    } else {
+      main_frames_.erase(page);
+    }
+  }
+  if (!trusted) return;  // as in a plain browser: neither `ombrix` nor `cefQuery`
 
   QueryRouter::Get().OnContextCreated(page, context, token);
   JSStringRef name = JSStringCreateWithUTF8CString("ombrix");
@@ -120,6 +129,15 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
   JSStringRelease(name);
   if (taken) return;  // the page's own `ombrix` stays untouched
   BindObjectTree(page, context, token);
+}
+
+bool OmbrixCefRender::TrustsFrame(WebKitFrame* frame) const {
+  if (trust_.everyone()) return true;
+  const char* uri = webkit_frame_get_uri(frame);
+  const QString url = QString::fromUtf8(uri ? uri : "");
+  if (trust_.TrustsUrl(url)) return true;
+  qDebug() << "no ombrix for a frame of an untrusted origin:" << url;
+  return false;
 }
 
 void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context,
@@ -179,5 +197,8 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     manifest.Parse();
     manifest.command_line_ = data.command_line;
   }
-  ombrix::OmbrixCefRender::Get().Initialize(extension);
+  const ombrix::TrustedOrigins trust =
+      data.has_trusted_origins ? ombrix::TrustedOrigins::FromList(data.trusted_origins, nullptr)
+                               : ombrix::TrustedOrigins::Everyone();
+  ombrix::OmbrixCefRender::Get().Initialize(extension, trust);
 }

@@ -1,5 +1,6 @@
-// The page side of the shell, loaded into every web process: gives every
-// frame's script context the `ombrix` object tree and the query functions,
+// The page side of the shell, loaded into every web process: gives the script
+// context of every frame whose origin is trusted the `ombrix` object tree and
+// the query functions,
 // turns window-state messages into the page's "windowstate" event, and drops a
 // context's pending callbacks when that context goes.
 #pragma once
@@ -9,16 +10,18 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "renderer/callback_registry.h"
 #include "renderer/js_value.h"
+#include "util/trusted_origins.h"
 
 namespace ombrix {
 
 class OmbrixCefRender {
  public:
   static OmbrixCefRender& Get();
-  void Initialize(WebKitWebExtension* extension);
+  void Initialize(WebKitWebExtension* extension, TrustedOrigins trust);
   WebKitWebExtension* extension() const { return extension_; }
 
  private:
@@ -35,9 +38,13 @@ class OmbrixCefRender {
   void RaiseWindowState(WebKitWebPage* page, const char* state);
   void BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context, ContextToken token);
 
+  // Whether a frame's document gets the object tree and the query functions.
+  bool TrustsFrame(WebKitFrame* frame) const;
+
   WebKitWebExtension* extension_ = nullptr;
+  TrustedOrigins trust_ = TrustedOrigins::Everyone();
   std::map<WebKitFrame*, ContextToken> frame_contexts_;
-  std::map<WebKitWebPage*, WebKitFrame*> main_frames_;
+  std::map<WebKitWebPage*, WebKitFrame*> main_frames_;  // trusted ones only
   ContextToken next_token_ = 0;
 };
 

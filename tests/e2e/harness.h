@@ -12,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +113,27 @@ class SlowServer {
   std::atomic<bool> asked_{false};
   std::atomic<bool> released_{false};
   std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// An HTTP server on loopback that answers GET of each path with its page (404
+// for others), one thread per connection.
+class PageServer {
+ public:
+  explicit PageServer(std::map<std::string, QByteArray> pages);
+  ~PageServer();
+  int port() const { return port_; }
+
+ private:
+  void Accept();
+  void Serve(int client) const;
+  std::map<std::string, QByteArray> pages_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<int> clients_;
+  std::vector<std::thread> serving_;
   std::thread thread_;
 };
 

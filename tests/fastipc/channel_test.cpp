@@ -400,6 +400,21 @@ TEST(FastipcLifecycle, WriterKilledMidBlockLeavesAClosableReader) {
   ASSERT_TRUE(next.collector.waitFor(1));
 }
 
+// A writer killed while it holds the block stalls the channel only for a
+// while: the reader frees a block left claimed and unchanged for 5 s.
+TEST(FastipcLifecycle, BlockOfAWriterKilledMidBlockIsFreedForTheNextWriter) {
+  const std::string channel = uniqueChannel("stuck");
+  RunningServer s(channel);
+  ASSERT_EQ(s.status, 0);
+  Child claimer = startChild({TEST_PEER_PATH, "claim", channel});
+  ASSERT_EQ(readLine(claimer, 10000), "ready");
+  killChild(&claimer, SIGKILL);
+  const auto start = steady_clock::now();
+  ASSERT_EQ(sendText(channel, "after"), 0);  // waits until the block is freed
+  EXPECT_GE(steady_clock::now() - start, milliseconds(4000));
+  ASSERT_TRUE(lastPayloadIs(s.collector, "after"));
+}
+
 TEST(FastipcLifecycle, StaleChannelOfAKilledServerDoesNotBreakTheNext) {
   const std::string channel = uniqueChannel("deadserver");
   Child dead = startChild({TEST_PEER_PATH, "serve", channel});

@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "app/extension_init.h"
 #include "app/manifest_util.h"
+#include "app/startup.h"
 #include "util/util_win.h"
 
 namespace {
@@ -161,6 +163,57 @@ TEST(Manifest, InstanceKeepsTheFirstHolder) {
   ManifestUtil& second = ManifestUtil::Instance(QStringLiteral("two.json"));
   EXPECT_EQ(&first, &second);
   EXPECT_TRUE(second.file_name_.endsWith(QStringLiteral("/one.json")));
+}
+
+}  // namespace
+
+namespace {
+
+// What a vendor sees at start-up for the lists a hurried author writes, and
+// what every web process is handed, whatever the process model.
+TEST(Manifest, TrustedOriginsAsVendorsWriteThem) {
+  const QString web = QStringLiteral("https://shop.example/index.html");
+  const QString file = QStringLiteral("file:///opt/app/web/index.html");
+  QStringList rejected;
+
+  const ManifestUtil none = Parsed("{}");
+  const ombrix::TrustedOrigins everyone = none.TrustPolicy(&rejected);
+  EXPECT_TRUE(everyone.TrustsUrl(web));
+  EXPECT_TRUE(ombrix::TrustStartupLines(everyone, rejected, file).isEmpty());
+  const QStringList warned = ombrix::TrustStartupLines(everyone, rejected, web);
+  ASSERT_EQ(warned.size(), 1);
+  EXPECT_TRUE(warned[0].startsWith("warning: no \"trusted_origins\"")) << warned[0].toStdString();
+
+  const ManifestUtil mixed =
+      Parsed(R"({"trusted_origins": ["file://", 5, "https://*", "https://shop.example"]})");
+  const ombrix::TrustedOrigins listed = mixed.TrustPolicy(&rejected);
+  EXPECT_EQ(ombrix::TrustStartupLines(listed, rejected, file),
+            (QStringList{"trusted_origins: left out, not origins: 5, https://*",
+                         "trusted_origins: file://, https://shop.example"}));
+  EXPECT_FALSE(listed.TrustsUrl("http://shop.example/"));
+
+  // One origin written without the list's brackets trusts nothing, and says so.
+  const ManifestUtil bare = Parsed(R"({"trusted_origins": "file://"})");
+  const ombrix::TrustedOrigins nothing = bare.TrustPolicy(&rejected);
+  EXPECT_FALSE(nothing.TrustsUrl(file));
+  EXPECT_EQ(ombrix::TrustStartupLines(nothing, rejected, file),
+            (QStringList{"trusted_origins: left out, not origins: \"file://\"",
+                         "trusted_origins: none, no page gets ombrix"}));
+
+  const ManifestUtil elsewhere =
+      Parsed(R"({"trusted_origins": ["client://"], "multiple_process": true})");
+  const QStringList lines =
+      ombrix::TrustStartupLines(elsewhere.TrustPolicy(&rejected), rejected, web);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[1].startsWith("warning: the first page " + web)) << lines[1].toStdString();
+
+  // Separate web processes get no manifest, but still the list.
+  GVariant* data = g_variant_ref_sink(ombrix::BuildExtensionInitData(elsewhere));
+  const ombrix::ExtensionInitData handed = ombrix::ReadExtensionInitData(data);
+  g_variant_unref(data);
+  EXPECT_FALSE(handed.has_manifest);
+  EXPECT_TRUE(handed.has_trusted_origins);
+  EXPECT_EQ(handed.trusted_origins, QStringList{"client://"});
 }
 
 }  // namespace
