@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include "util/log_text.h"
+
 namespace ombrix {
 namespace {
 
@@ -41,6 +43,17 @@ JSClassRef NativeClass() {
   return native;
 }
 
+// Throws exception again from a timer of the page: the page's console,
+// window.onerror and "error" listeners see it like any uncaught error of the
+// page, while the caller goes on with later callbacks and events.
+void ThrowLater(JSContextRef context, JSValueRef exception) {
+  JSValueRef rethrow =
+      Evaluate(context, "(function (e) { setTimeout(function () { throw e; }, 0); })");
+  JSObjectRef function = rethrow ? JSValueToObject(context, rethrow, nullptr) : nullptr;
+  if (!function || !JSObjectIsFunction(context, function)) return;
+  JSObjectCallAsFunction(context, function, nullptr, 1, &exception, nullptr);
+}
+
 }  // namespace
 
 JSValueRef ToJsValue(JSContextRef context, const JsPlain& value) {
@@ -72,7 +85,10 @@ JSValueRef CallFunction(JSContextRef context, JSValueRef function,
   JSValueRef exception = nullptr;
   JSValueRef result =
       JSObjectCallAsFunction(context, object, nullptr, args.size(), args.data(), &exception);
-  if (exception) qDebug() << "callback threw:" << ToText(context, exception);
+  if (exception) {
+    qDebug() << "callback threw:" << LogText(ToText(context, exception));
+    ThrowLater(context, exception);
+  }
   return result;
 }
 

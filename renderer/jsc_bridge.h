@@ -17,7 +17,8 @@ namespace ombrix {
 // A new JavaScript value for a plain value.
 JSValueRef ToJsValue(JSContextRef context, const JsPlain& value);
 
-// Calls function with no receiver; an exception it throws is logged and dropped.
+// Calls function with no receiver. An exception it throws is logged and thrown
+// again from a timer of the page, so that window.onerror sees it.
 JSValueRef CallFunction(JSContextRef context, JSValueRef function,
                         const std::vector<JSValueRef>& args);
 

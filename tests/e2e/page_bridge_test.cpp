@@ -162,6 +162,24 @@ TEST_F(BridgeTest, FileFamilyCopiesWritesDeletesAndTests) {
   EXPECT_EQ(ReadBytes("名字 ü.txt"), "文字 😀\r\n");
 }
 
+TEST_F(BridgeTest, ErrorThrownInACallbackReachesWindowOnerror) {
+  // The page sees the error like any uncaught one, and later callbacks still run.
+  const QJsonObject r = RunPage(R"(
+    const r = {onerror: [], events: []};
+    function check() { if (r.onerror.length && r.later) report(r); }
+    window.addEventListener('error', function(e) { r.events.push(String(e.error.message)); });
+    window.onerror = function(message) { r.onerror.push(String(message)); check(); };
+    const dir = ombrix.app.apppath();
+    ombrix.file.write(dir + '/one.txt', '1', function() { throw new Error('thrown in a callback'); });
+    ombrix.file.write(dir + '/two.txt', '2', function() { r.later = true; check(); });
+  )");
+  ASSERT_EQ(r["onerror"].toArray().size(), 1);
+  EXPECT_TRUE(r["onerror"][0].toString().contains("thrown in a callback"))
+      << r["onerror"][0].toString().toStdString();
+  EXPECT_EQ(r["events"][0].toString(), "thrown in a callback");
+  EXPECT_TRUE(r["later"].toBool());
+}
+
 TEST_F(BridgeTest, ResultAfterNavigationCallsNothing) {
   MakeFifo("slow1");
   MakeFifo("slow2");
