@@ -15,10 +15,10 @@
 int main(int argc, char** argv) {
   const QString command_line = ombrix::CommandLineText(argc, argv);
   const QString manifest_name = ombrix::ManifestName(command_line, ombrix::GetAppName());
-  qDebug() << manifest_name;
-
   ManifestUtil& manifest = ManifestUtil::Instance(manifest_name);
-  if (!manifest.ReadFile() || !manifest.Parse()) return -1;
+  const bool read = manifest.ReadFile() && manifest.Parse();
+  qDebug() << manifest_name;
+  if (!read) return -1;
 
   QDir::setCurrent(ombrix::GetFullPathInExecutionDirectory(QString()));
   manifest.command_line_ = command_line;
@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
   QStringList rejected;
   const ombrix::TrustedOrigins trust = manifest.TrustPolicy(&rejected);
   const QString first_page = ombrix::ExpandAppDir(manifest.first_page_);
-  for (const QString& line : ombrix::TrustStartupLines(trust, rejected, first_page)) {
-    std::printf("%s\r\n", line.toUtf8().constData());
-  }
+  const QStringList lines =
+      manifest.Mistakes() + ombrix::TrustStartupLines(trust, rejected, first_page);
+  for (const QString& line : lines) std::printf("%s\r\n", line.toUtf8().constData());
   std::fflush(stdout);
 
   gtk_init(&argc, &argv);

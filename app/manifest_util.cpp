@@ -4,34 +4,73 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 
+#include "util/log_text.h"
 #include "util/util_win.h"
 
 namespace {
 
-const char* const kTopLevelKeys[] = {"first_page",
-                                     "application_title",
-                                     "version",
-                                     "locale",
-                                     "multiple_process",
-                                     "user_agent",
-                                     "app_icon",
-                                     "cache_path",
-                                     "disable_debug_tool",
-                                     "disable_debug_log",
-                                     "quit_after_main_window_closed",
-                                     "npapi_plugin_directory",
-                                     "disable_ime_composition"};
-const char* const kWindowKeys[] = {"launch_state", "launch_x",      "launch_y",
-                                   "launch_width", "launch_height", "disable_resize"};
+// The JSON type each known key takes.
+enum class KeyType { kString, kBool, kWholeNumber, kObject, kOrigins, kLaunchState };
+
+struct KnownKey {
+  const char* name;
+  KeyType type;
+};
+
+// Every key the shell reads. Plain values (strings, booleans, numbers) also go
+// to the page side; "window" has a table of its own, and "trusted_origins" is
+// handed over on its own and checked by the start-up lines about it.
+const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kString},
+                                  {"application_title", KeyType::kString},
+                                  {"version", KeyType::kString},
+                                  {"locale", KeyType::kString},
+                                  {"multiple_process", KeyType::kBool},
+                                  {"user_agent", KeyType::kString},
+                                  {"app_icon", KeyType::kString},
+                                  {"cache_path", KeyType::kString},
+                                  {"disable_debug_tool", KeyType::kBool},
+                                  {"disable_debug_log", KeyType::kBool},
+                                  {"quit_after_main_window_closed", KeyType::kBool},
+                                  {"npapi_plugin_directory", KeyType::kString},
+                                  {"disable_ime_composition", KeyType::kBool},
+                                  {"window", KeyType::kObject},
+                                  {"trusted_origins", KeyType::kOrigins}};
+const KnownKey kWindowKeys[] = {
+    {"launch_state", KeyType::kLaunchState},  {"launch_x", KeyType::kWholeNumber},
+    {"launch_y", KeyType::kWholeNumber},      {"launch_width", KeyType::kWholeNumber},
+    {"launch_height", KeyType::kWholeNumber}, {"disable_resize", KeyType::kBool}};
+
+struct LaunchStateName {
+  const char* name;
+  LaunchState state;
+};
+const LaunchStateName kLaunchStates[] = {{"normal", kLaunchNormal},
+                                         {"maximized", kLaunchMaximized},
+                                         {"minimized", kLaunchMinimized},
+                                         {"fullscreen", kLaunchFullscreen},
+                                         {"hidden", kLaunchHidden}};
+
+// The launch state named exactly so, or nullptr.
+const LaunchStateName* FindLaunchState(const QString& text) {
+  for (const LaunchStateName& state : kLaunchStates) {
+    if (text == QLatin1String(state.name)) return &state;
+  }
+  return nullptr;
+}
+
+// A string, boolean or number (the page side gets these).
+bool IsPlain(KeyType type) { return type != KeyType::kObject && type != KeyType::kOrigins; }
 
 template <size_t N>
-QJsonObject Pick(const QJsonObject& from, const char* const (&keys)[N]) {
+QJsonObject Pick(const QJsonObject& from, const KnownKey (&keys)[N]) {
   QJsonObject picked;
-  for (const char* key : keys) {
-    const QString name = QLatin1String(key);
-    if (from.contains(name)) picked.insert(name, from.value(name));
+  for (const KnownKey& key : keys) {
+    const QString name = QLatin1String(key.name);
+    if (IsPlain(key.type) && from.contains(name)) picked.insert(name, from.value(name));
   }
   return picked;
 }
@@ -56,6 +95,87 @@ QString JsonText(const QJsonValue& value) {
   const QJsonArray wrapped{value};
   const QByteArray text = QJsonDocument(wrapped).toJson(QJsonDocument::Compact);
   return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
+bool HasType(const QJsonValue& value, KeyType type) {
+  switch (type) {
+    case KeyType::kString:
+      return value.isString();
+    case KeyType::kBool:
+      return value.isBool();
+    case KeyType::kWholeNumber: {
+      const double number = value.toDouble(0.5);
+      return number == std::floor(number) && std::fabs(number) <= INT_MAX;
+    }
+    case KeyType::kObject:
+      return value.isObject();
+    case KeyType::kLaunchState:
+      return FindLaunchState(value.toString()) != nullptr;
+    case KeyType::kOrigins:
+      break;  // the start-up lines about trusted origins name its mistakes
+  }
+  return true;
+}
+
+// What a key of type takes, and what a wrongly typed value counts as.
+QString Expectation(KeyType type) {
+  switch (type) {
+    case KeyType::kString:
+      return QStringLiteral("a string; it counts as \"\"");
+    case KeyType::kBool:
+      return QStringLiteral("true or false; it counts as false");
+    case KeyType::kWholeNumber:
+      return QStringLiteral("a whole number; it counts as 0");
+    case KeyType::kLaunchState: {
+      QStringList names;
+      for (const LaunchStateName& state : kLaunchStates) names << QLatin1String(state.name);
+      return QStringLiteral("one of %1; it counts as \"normal\"")
+          .arg(names.join(QStringLiteral(", ")));
+    }
+    default:
+      return QStringLiteral("an object; it counts as {}");
+  }
+}
+
+// A key's name without case, "_" and "-": "firstPage" and "first-page" both
+// come close to "first_page".
+QString Loose(const QString& name) {
+  QString loose = name.toLower();
+  loose.remove(QLatin1Char('_'));
+  loose.remove(QLatin1Char('-'));
+  return loose;
+}
+
+template <size_t N>
+const KnownKey* FindKey(const KnownKey (&keys)[N], const QString& name, bool loosely) {
+  for (const KnownKey& key : keys) {
+    const QString known = QLatin1String(key.name);
+    if (loosely ? Loose(known) == Loose(name) : known == name) return &key;
+  }
+  return nullptr;
+}
+
+QString UnknownKeyLine(const QString& where, const QString& name, const KnownKey* close) {
+  QString line = QStringLiteral("manifest: unknown key \"%1%2\" is ignored").arg(where, name);
+  if (close) line += QStringLiteral(" (did you mean \"%1\"?)").arg(QLatin1String(close->name));
+  return line;
+}
+
+// One line for each key that keys does not list and each value of the wrong type.
+template <size_t N>
+void CheckKeys(const QJsonObject& object, const KnownKey (&keys)[N], const QString& where,
+               QStringList* lines) {
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const KnownKey* known = FindKey(keys, it.key(), false);
+    if (!known) {
+      lines->append(
+          UnknownKeyLine(where, ombrix::LogText(it.key()), FindKey(keys, it.key(), true)));
+    } else if (!HasType(it.value(), known->type)) {
+      lines->append(QStringLiteral("manifest: \"%1%2\" is %3, it should be %4")
+                        .arg(where, it.key(), ombrix::LogText(JsonText(it.value())),
+                             Expectation(known->type)));
+    }
+  }
 }
 
 void Print(const char* text) {
@@ -129,20 +249,9 @@ bool ManifestUtil::Parse() {
 }
 
 void ManifestUtil::ParseWindow(const QJsonObject& window) {
-  if (window.contains(QStringLiteral("launch_state"))) {
-    const QString state = window.value(QStringLiteral("launch_state")).toString();
-    if (state == QLatin1String("maximized")) {
-      launch_state_ = kLaunchMaximized;
-    } else if (state == QLatin1String("minimized")) {
-      launch_state_ = kLaunchMinimized;
-    } else if (state == QLatin1String("fullscreen")) {
-      launch_state_ = kLaunchFullscreen;
-    } else if (state == QLatin1String("normal")) {
-      launch_state_ = kLaunchNormal;
-    } else if (state == QLatin1String("hidden")) {
-      launch_state_ = kLaunchHidden;
-    }
-  }
+  const LaunchStateName* state =
+      FindLaunchState(window.value(QStringLiteral("launch_state")).toString());
+  if (state) launch_state_ = state->state;
   launch_x_ = launch_y_ = launch_width_ = launch_height_ = -1;
   ReadInt(window, "launch_x", &launch_x_);
   ReadInt(window, "launch_y", &launch_y_);
@@ -183,4 +292,13 @@ QByteArray ManifestUtil::KnownKeysJson() const {
   if (window.isObject())
     known.insert(QStringLiteral("window"), Pick(window.toObject(), kWindowKeys));
   return QJsonDocument(known).toJson(QJsonDocument::Compact);
+}
+
+QStringList ManifestUtil::Mistakes() const {
+  QStringList lines;
+  CheckKeys(root_, kTopLevelKeys, QString(), &lines);
+  const QJsonValue window = root_.value(QStringLiteral("window"));
+  if (window.isObject())
+    CheckKeys(window.toObject(), kWindowKeys, QStringLiteral("window."), &lines);
+  return lines;
 }

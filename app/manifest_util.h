@@ -37,6 +37,11 @@ class ManifestUtil {
   // possibly large file.
   QByteArray KnownKeysJson() const;
 
+  // One start-up line for each key the shell does not know and each value of
+  // the wrong type, naming the key and what it takes. The values are read as
+  // ever: a wrongly typed one counts as empty.
+  QStringList Mistakes() const;
+
   // The origins whose frames get `ombrix` and `cefQuery`: every origin when the
   // manifest has no "trusted_origins"; otherwise only the listed ones. Entries
   // that are no origin are added to rejected.

@@ -337,15 +337,26 @@ TEST_F(ManifestChoiceTest, AbsoluteManifestPathIsStillPutBehindTheFolder) {
   EXPECT_EQ(shell_->Wait(), 255);
 }
 
-TEST_F(ManifestChoiceTest, HugeAndWronglyTypedManifestsStart) {
+TEST_F(ManifestChoiceTest, HugeAndWronglyTypedManifestsStartWithAWarningForEachMistake) {
   QJsonObject manifest = PageManifest("Huge");
   manifest["filler"] = QString(20 * 1024 * 1024, QLatin1Char('x'));
+  manifest["firstpage"] = "file://${AppDir}/web/other.html";
   manifest["multiple_process"] = "no";
   manifest["window"] = QJsonObject{{"launch_width", "wide"}, {"launch_state", 7}};
   shell_->WriteFile("web/index.html", kPage);
   shell_->WriteManifest(manifest);
   shell_->Start();
   EXPECT_NE(shell_->WaitForWindow("Huge"), 0u);
+  const std::string output = shell_->Output();
+  for (const char* line :
+       {"unknown key \"filler\"", "unknown key \"firstpage\"", "\"multiple_process\" is",
+        "\"window.launch_width\" is", "\"window.launch_state\" is"}) {
+    EXPECT_NE(output.find(std::string("manifest: ") + line), std::string::npos) << line;
+  }
+  EXPECT_NE(output.find("did you mean \"first_page\""), std::string::npos);
+  EXPECT_NE(output.find("should be true or false"), std::string::npos);
+  EXPECT_EQ(output.find("xxxxxxxxxx"), std::string::npos);         // the value of an unknown key
+  EXPECT_EQ(output.find("\"first_page\" is"), std::string::npos);  // no word on good keys
 }
 
 }  // namespace
