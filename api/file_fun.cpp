@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "util/durable_file.h"
+#include "util/log_text.h"
 #include "util/shell.h"
 #include "util/util_win.h"
 
@@ -137,7 +138,7 @@ QByteArray WriteBytes(const QString& text) {
 
 bool Write(const QString& path, const QString& text) {
   if (!IsFilePath(path)) return false;
-  qDebug() << "write" << text.left(200);
+  qDebug() << "write" << ombrix::LogText(text);
   const QByteArray bytes = WriteBytes(text);
   return Replace(path, [&bytes](int fd) { return WriteAll(fd, bytes.constData(), bytes.size()); });
 }

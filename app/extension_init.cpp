@@ -46,6 +46,9 @@ GVariant* BuildExtensionInitData(const ManifestUtil& manifest) {
     g_variant_builder_add(&builder, "{sv}", "trusted_origins",
                           NewStringList(manifest.trusted_origins_));
   }
+  if (manifest.disable_debug_log_) {
+    g_variant_builder_add(&builder, "{sv}", "debug_log_off", g_variant_new_boolean(TRUE));
+  }
   if (!manifest.multiple_process_) {
     const QByteArray known = manifest.KnownKeysJson();
     GVariant* content =
@@ -78,6 +81,9 @@ ExtensionInitData ReadExtensionInitData(GVariant* data) {
     result.trusted_origins = ReadStringList(trusted);
     g_variant_unref(trusted);
   }
+  gboolean debug_log_off = FALSE;
+  if (g_variant_dict_lookup(&dict, "debug_log_off", "b", &debug_log_off))
+    result.debug_log_off = debug_log_off;
   g_variant_dict_clear(&dict);
   return result;
 }

@@ -24,6 +24,8 @@ struct ExtensionInitData {
   // models: a web process must never fall back to trusting every origin.
   bool has_trusted_origins = false;
   QStringList trusted_origins;
+  // "disable_debug_log": the page side drops its debug lines too (both models).
+  bool debug_log_off = false;
 };
 
 // A floating GVariant of type a{sv}.

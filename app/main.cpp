@@ -10,6 +10,7 @@
 #include "app/manifest_util.h"
 #include "app/ombrix_cef_app.h"
 #include "app/startup.h"
+#include "util/log_text.h"
 #include "util/util_win.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   const QString manifest_name = ombrix::ManifestName(command_line, ombrix::GetAppName());
   ManifestUtil& manifest = ManifestUtil::Instance(manifest_name);
   const bool read = manifest.ReadFile() && manifest.Parse();
+  if (read && manifest.disable_debug_log_) ombrix::DropDebugLines();
   qDebug() << manifest_name;
   if (!read) return -1;
 

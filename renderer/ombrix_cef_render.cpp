@@ -10,6 +10,7 @@
 #include "renderer/object_tree.h"
 #include "renderer/page_messages.h"
 #include "renderer/query_router.h"
+#include "util/log_text.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -190,6 +191,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* user_data) {
   const ombrix::ExtensionInitData data =
       ombrix::ReadExtensionInitData(const_cast<GVariant*>(user_data));
+  if (data.debug_log_off) ombrix::DropDebugLines();
   if (!data.executable.isEmpty()) ombrix::SetExecutablePath(data.executable);
   ManifestUtil& manifest = ManifestUtil::Instance(QStringLiteral("manifest.json"));
   if (data.has_manifest) {

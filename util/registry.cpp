@@ -19,6 +19,7 @@
 #include <QTemporaryFile>
 #include <memory>
 
+#include "util/log_text.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -291,7 +292,7 @@ QString GetRegValue(const QString& path) {
   }
   const QString json = QString::fromUtf8(
       QJsonDocument(QJsonObject::fromVariantMap(ordered)).toJson(QJsonDocument::Compact));
-  qDebug() << "GetRegValue" << path.left(300) << json.left(300);
+  qDebug() << "GetRegValue" << LogText(path) << LogText(json);
   return json;
 }
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <cstring>
 
+#include "util/log_text.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -52,7 +53,7 @@ QByteArray TargetUri(const QString& target) {
 }  // namespace
 
 int ExeCmd(const QString& target) {
-  qDebug() << "ExeCmd" << target.left(300);
+  qDebug() << "ExeCmd" << LogText(target);
   if (target.isEmpty() || target.contains(QChar(0))) return 0;
   GError* error = nullptr;
   const bool started =

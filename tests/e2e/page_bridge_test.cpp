@@ -180,6 +180,31 @@ TEST_F(BridgeTest, ErrorThrownInACallbackReachesWindowOnerror) {
   EXPECT_TRUE(r["later"].toBool());
 }
 
+TEST_F(BridgeTest, LogShowsAtMost64CharactersOfAFileAndNothingWithDebugLogOff) {
+  // report() writes results.json, whose text the shell's debug line shows in part.
+  shell_->WriteFile("web/index.html", TestPage("report({text: 'a'.repeat(100) + 'TAIL'});"));
+  shell_->WriteManifest(PageManifest("Loud"));
+  shell_->Start();
+  ASSERT_EQ(shell_->Wait(), 0);
+  const std::string loud = shell_->Output();
+  EXPECT_NE(loud.find("write"), std::string::npos) << loud;
+  EXPECT_NE(loud.find(std::string(40, 'a')), std::string::npos) << loud;
+  EXPECT_EQ(loud.find(std::string(60, 'a')), std::string::npos) << loud;
+  EXPECT_NE(loud.find("AppTitle"), std::string::npos) << loud;  // the page side's line
+
+  QFile::remove(shell_->dir() + "/results.json");
+  QJsonObject manifest = PageManifest("Quiet");
+  manifest["disable_debug_log"] = true;
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  ASSERT_EQ(shell_->Wait(), 0);
+  EXPECT_FALSE(shell_->WaitForResults().isEmpty());  // the page did write its file
+  const std::string quiet = shell_->Output().substr(loud.size());
+  EXPECT_EQ(quiet.find("aaaa"), std::string::npos) << quiet;
+  EXPECT_EQ(quiet.find("AppTitle"), std::string::npos) << quiet;
+  EXPECT_EQ(quiet.find("\"ombrix.json\""), std::string::npos) << quiet;
+}
+
 TEST_F(BridgeTest, ResultAfterNavigationCallsNothing) {
   MakeFifo("slow1");
   MakeFifo("slow2");
