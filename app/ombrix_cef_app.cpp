@@ -30,15 +30,6 @@ void Respond(WebKitURISchemeRequest* request, const QByteArray& body, const char
   g_bytes_unref(bytes);
 }
 
-// The origins whose pages get `ombrix`, as the version page shows them.
-QString TrustedOriginsText(const ManifestUtil& manifest) {
-  const ombrix::TrustedOrigins trust = manifest.TrustPolicy(nullptr);
-  if (trust.everyone())
-    return QStringLiteral("every origin (no \"trusted_origins\" in the manifest)");
-  if (trust.empty()) return QStringLiteral("none");
-  return trust.texts().join(QStringLiteral(", "));
-}
-
 }  // namespace
 
 OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest) : manifest_(manifest) {}
@@ -78,18 +69,17 @@ void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self
     return;
   }
   const ManifestUtil& manifest = app->manifest_;
-  const QString page = ombrix::BuildVersionPage({
+  ombrix::VersionRows rows = {
       {QStringLiteral("Program"), QStringLiteral("ombrix " OMBRIX_VERSION)},
       {QStringLiteral("Engine"), LibraryVersions()},
       {QStringLiteral("User agent"),
        QString::fromUtf8(webkit_settings_get_user_agent(
            webkit_web_view_get_settings(webkit_uri_scheme_request_get_web_view(request))))},
       {QStringLiteral("Executable"), ombrix::ExecutablePath()},
-      {QStringLiteral("Command line"), manifest.command_line_},
-      {QStringLiteral("Manifest"), manifest.file_name_},
-      {QStringLiteral("Cache path"), ombrix::ExpandAppDir(manifest.cache_path_)},
-      {QStringLiteral("Trusted origins"), TrustedOriginsText(manifest)},
-  });
+  };
+  const ombrix::VersionRows from_manifest = ombrix::ManifestRows(manifest);
+  rows.insert(rows.end(), from_manifest.begin(), from_manifest.end());
+  const QString page = ombrix::BuildVersionPage(rows);
   Respond(request, page.toUtf8(), "text/html");
 }
 

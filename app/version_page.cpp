@@ -1,8 +1,23 @@
 #include "app/version_page.h"
 
-namespace ombrix {
+#include "app/manifest_util.h"
+#include "util/util_win.h"
 
-QString BuildVersionPage(const std::vector<std::pair<QString, QString>>& rows) {
+namespace ombrix {
+namespace {
+
+// The origins whose pages get `ombrix`, as the version page shows them.
+QString TrustedOriginsText(const ManifestUtil& manifest) {
+  const TrustedOrigins trust = manifest.TrustPolicy(nullptr);
+  if (trust.everyone())
+    return QStringLiteral("every origin (no \"trusted_origins\" in the manifest)");
+  if (trust.empty()) return QStringLiteral("none");
+  return trust.texts().join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+QString BuildVersionPage(const VersionRows& rows) {
   QString html = QStringLiteral(
       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>About Version</title>"
       "<style>body{font-family:sans-serif;margin:24px}table{border-collapse:collapse}"
@@ -15,6 +30,17 @@ QString BuildVersionPage(const std::vector<std::pair<QString, QString>>& rows) {
   }
   html += QStringLiteral("</table></body></html>");
   return html;
+}
+
+VersionRows ManifestRows(const ManifestUtil& manifest) {
+  return {
+      {QStringLiteral("Application"), manifest.application_title_},
+      {QStringLiteral("Application version"), manifest.version_},
+      {QStringLiteral("Command line"), manifest.command_line_},
+      {QStringLiteral("Manifest"), manifest.file_name_},
+      {QStringLiteral("Cache path"), ExpandAppDir(manifest.cache_path_)},
+      {QStringLiteral("Trusted origins"), TrustedOriginsText(manifest)},
+  };
 }
 
 }  // namespace ombrix

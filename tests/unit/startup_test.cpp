@@ -127,10 +127,17 @@ TEST(ExtensionInit, CarriesTheManifestOnlyInTheSingleProcessModel) {
   EXPECT_FALSE(ombrix::ReadExtensionInitData(nullptr).has_manifest);
 }
 
-TEST(VersionPage, EscapesValues) {
+TEST(VersionPage, EscapesValuesAndShowsTheAppsTitleAndVersion) {
   const QString page = ombrix::BuildVersionPage({{"Command line", "<b>&x</b>"}});
   EXPECT_TRUE(page.contains("&lt;b&gt;&amp;x&lt;/b&gt;"));
   EXPECT_TRUE(page.contains("id=\"command-line\""));
+
+  ManifestUtil manifest(QStringLiteral("test.json"));
+  manifest.SetContent(R"({"application_title": "Kiosk <A&B>", "version": "2.1 \"beta\""})");
+  ASSERT_TRUE(manifest.Parse());
+  const QString app_page = ombrix::BuildVersionPage(ombrix::ManifestRows(manifest));
+  EXPECT_TRUE(app_page.contains("Kiosk &lt;A&amp;B&gt;")) << app_page.toStdString();
+  EXPECT_TRUE(app_page.contains("2.1 &quot;beta&quot;")) << app_page.toStdString();
 }
 
 }  // namespace
