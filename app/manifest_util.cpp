@@ -157,7 +157,8 @@ const KnownKey* FindKey(const KnownKey (&keys)[N], const QString& name, bool loo
 
 QString UnknownKeyLine(const QString& where, const QString& name, const KnownKey* close) {
   QString line = QStringLiteral("manifest: unknown key \"%1%2\" is ignored").arg(where, name);
-  if (close) line += QStringLiteral(" (did you mean \"%1\"?)").arg(QLatin1String(close->name));
+  if (close)
+    line += QStringLiteral(" (did you mean \"%1%2\"?)").arg(where, QLatin1String(close->name));
   return line;
 }
 
