@@ -14,12 +14,15 @@
 #include "util/util_win.h"
 
 int main(int argc, char** argv) {
+  // Whether the debug lines are wanted is known once the manifest is read.
+  ombrix::HoldDebugLines();
   const QString command_line = ombrix::CommandLineText(argc, argv);
   const QString manifest_name = ombrix::ManifestName(command_line, ombrix::GetAppName());
+  qDebug() << manifest_name;
+
   ManifestUtil& manifest = ManifestUtil::Instance(manifest_name);
   const bool read = manifest.ReadFile() && manifest.Parse();
-  if (read && manifest.disable_debug_log_) ombrix::DropDebugLines();
-  qDebug() << manifest_name;
+  ombrix::ReleaseDebugLines(read && manifest.disable_debug_log_);
   if (!read) return -1;
 
   QDir::setCurrent(ombrix::GetFullPathInExecutionDirectory(QString()));

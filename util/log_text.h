@@ -13,8 +13,19 @@ constexpr int kLogTextLimit = 64;
 // text cut to kLogTextLimit characters, for a log line.
 inline QString LogText(const QString& text) { return text.left(kLogTextLimit); }
 
-// From now on, debug and info lines of this process are dropped; warnings and
-// worse still reach the log.
-void DropDebugLines();
+// Holds this process's debug and info lines back until ReleaseDebugLines: the
+// shell learns whether they are wanted only from its manifest.
+void HoldDebugLines();
+
+// Ends the hold: with drop, the held lines and every later one are dropped;
+// otherwise the held lines are written out and later ones pass as usual.
+// Warnings and worse are never held or dropped.
+void ReleaseDebugLines(bool drop);
+
+// Drops this process's debug and info lines from now on.
+inline void DropDebugLines() {
+  HoldDebugLines();
+  ReleaseDebugLines(true);
+}
 
 }  // namespace ombrix

@@ -202,7 +202,9 @@ TEST_F(BridgeTest, LogShowsAtMost64CharactersOfAFileAndNothingWithDebugLogOff) {
   const std::string quiet = shell_->Output().substr(loud.size());
   EXPECT_EQ(quiet.find("aaaa"), std::string::npos) << quiet;
   EXPECT_EQ(quiet.find("AppTitle"), std::string::npos) << quiet;
+  // Lines logged before the manifest was read are dropped too.
   EXPECT_EQ(quiet.find("\"ombrix.json\""), std::string::npos) << quiet;
+  EXPECT_EQ(quiet.find("APP \""), std::string::npos) << quiet;
 }
 
 TEST_F(BridgeTest, ResultAfterNavigationCallsNothing) {
