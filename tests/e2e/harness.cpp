@@ -174,11 +174,19 @@ void Shell::Start(const QStringList& args, const QString& cwd) {
   std::vector<std::string> argv{(dir() + "/ombrix").toStdString()};
   for (const QString& arg : args) argv.push_back(arg.toStdString());
   const std::string xdg = (dir() + "/.xdg").toStdString();
-  pid_ = Spawn(argv,
-               {"DISPLAY=" + x_.display(), "XDG_DATA_HOME=" + xdg + "/data",
-                "XDG_CACHE_HOME=" + xdg + "/cache", "XDG_CONFIG_HOME=" + xdg + "/config",
-                "NO_AT_BRIDGE=1", "GTK_A11Y=none"},
-               (dir() + "/shell.log").toStdString(), cwd.isEmpty() ? "/" : cwd.toStdString());
+  std::vector<std::string> env{"DISPLAY=" + x_.display(),
+                               "XDG_DATA_HOME=" + xdg + "/data",
+                               "XDG_CACHE_HOME=" + xdg + "/cache",
+                               "XDG_CONFIG_HOME=" + xdg + "/config",
+                               "NO_AT_BRIDGE=1",
+                               "GTK_A11Y=none"};
+#ifdef OMBRIX_TEST_PRELOAD
+  // The engine's web process, built without the sanitizers, inherits this and
+  // so can load the instrumented extension.
+  env.push_back("LD_PRELOAD=" OMBRIX_TEST_PRELOAD);
+#endif
+  pid_ = Spawn(argv, env, (dir() + "/shell.log").toStdString(),
+               cwd.isEmpty() ? "/" : cwd.toStdString());
 }
 
 int Shell::Wait(milliseconds limit) {
