@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <cstring>
 
 #include "browser/ombrix_cef_handler_win.h"
 #include "samples/dialog_test.h"
@@ -240,6 +241,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
 
 void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
   auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (event == WEBKIT_LOAD_COMMITTED) handler->OnLoadCommitted(view);
   if (event != WEBKIT_LOAD_FINISHED) return;
   if (view == handler->main_browser_ && handler->restart_timer_) qDebug() << "notice page shown";
   const char* uri = webkit_web_view_get_uri(view);
@@ -259,6 +261,16 @@ void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
   }
   if (!keep) handler->ApplyLaunchState(false);
   qDebug() << "load finished" << current << (keep ? "(placed by its failure)" : "");
+}
+
+void OmbrixCefHandler::OnLoadCommitted(WebKitWebView* view) {
+  if (trust_.everyone()) return;
+  const char* uri = webkit_web_view_get_uri(view);
+  const QString url = QString::fromUtf8(uri ? uri : "");
+  // The page that asked is gone, and the one now shown may not answer a dialog
+  // left open for it: its queries end here (its own cancels may come too late,
+  // or from a page the shell no longer trusts).
+  if (!trust_.TrustsUrl(url)) query_router_.OnViewGone(view);
 }
 
 gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
@@ -458,11 +470,15 @@ gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage*
 
 bool OmbrixCefHandler::TrustsSender(WebKitWebView* view, WebKitUserMessage* message) const {
   if (trust_.everyone()) return true;
+  // A cancel only ends one of the view's own queries: it gets through even
+  // when the view has just left for a page of an untrusted origin.
+  const char* name = webkit_user_message_get_name(message);
+  if (!std::strcmp(name, "cefQueryCancel")) return true;
   const char* uri = webkit_web_view_get_uri(view);
   const QString url = QString::fromUtf8(uri ? uri : "");
   if (trust_.TrustsUrl(url)) return true;
-  qDebug() << "dropped message" << webkit_user_message_get_name(message)
-           << "from a page of an untrusted origin:" << url;
+  qDebug() << "dropped message" << name
+           << "from a page of an untrusted origin:" << ombrix::LoggedOrigin(url);
   return false;
 }
 

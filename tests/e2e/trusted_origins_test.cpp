@@ -130,5 +130,29 @@ cefQuery({request: 'Window.Maximize', onSuccess: r => done({ok: r}),
             std::string::npos);
 }
 
+// A chooser a trusted page opened closes when the page leaves for one of an
+// untrusted origin, which could neither answer nor cancel it.
+TEST_F(TrustedOriginsTest, ChooserOfAPageThatLeavesForAnUntrustedOneCloses) {
+  PageServer server(std::map<std::string, QByteArray>{{"/away.html", "<p>away</p>"}});
+  shell_->WriteFile("web/index.html", TestPage(R"(
+cefQuery({request: 'DialogTest.FileOpen', onSuccess: r => {}, onFailure: () => {}});
+const poll = setInterval(() => {
+  if (!ombrix.file.exist(ombrix.app.apppath() + '/go')) return;
+  clearInterval(poll);
+  location.href = 'http://127.0.0.1:)" + QByteArray::number(server.port()) +
+                                               R"(/away.html';
+}, 50);
+)"));
+  QJsonObject manifest = PageManifest("Leaves");
+  manifest.insert("trusted_origins", QJsonArray{"file://"});
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const unsigned long chooser = shell_->WaitForWindow("My Open Dialog");
+  ASSERT_NE(chooser, 0u);
+  shell_->WriteFile("go", "");
+  EXPECT_TRUE(WaitFor([&] { return !shell_->GetGeometry(chooser).viewable; }, milliseconds(20000)));
+  EXPECT_TRUE(shell_->Running());
+}
+
 }  // namespace
 }  // namespace e2e
