@@ -11,11 +11,14 @@
 namespace {
 
 WebKitSettings* NewSettings(const ManifestUtil& manifest) {
+  const bool universal = ombrix::FileUrlsReachEveryOrigin(manifest.TrustPolicy(nullptr));
   return webkit_settings_new_with_settings(
       "enable-developer-extras", !manifest.disable_debug_tool_,  //
       "javascript-can-access-clipboard", TRUE,                   //
-      "allow-universal-access-from-file-urls", TRUE,             //
-      "allow-file-access-from-file-urls", TRUE,                  //
+      // A file: or client: document reaching every origin could read a trusted
+      // frame's `ombrix` (frame.contentWindow.ombrix) when it is not trusted itself.
+      "allow-universal-access-from-file-urls", universal,  //
+      "allow-file-access-from-file-urls", TRUE,            //
       // With a trusted-origins list, frames of other origins stay apart as in a
       // plain browser: a listed parent's `ombrix` is out of an iframe's reach.
       "disable-web-security", !manifest.has_trusted_origins_,                     //
@@ -337,7 +340,15 @@ void OmbrixCefHandler::OnReadyToShow(WebKitWebView* view, gpointer self) {
 }
 
 void OmbrixCefHandler::OnViewClose(WebKitWebView* view, gpointer self) {
-  static_cast<OmbrixCefHandler*>(self)->CloseBrowser(view);
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  // A script's window.close() may come from any frame of the page (an iframe's
+  // top.close()), which the shell cannot tell apart: with a trusted-origins
+  // list it never ends the kiosk; a trusted page uses ombrix.app.exitapp().
+  if (view == handler->main_browser_ && !handler->trust_.everyone()) {
+    qDebug() << "ignored a script's close of the main window (trusted_origins is set)";
+    return;
+  }
+  handler->CloseBrowser(view);
 }
 
 gboolean OmbrixCefHandler::OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self) {

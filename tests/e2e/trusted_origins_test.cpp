@@ -31,6 +31,8 @@ class TrustedOriginsTest : public ShellTest {
                             forged +
                             "', 'forged', function() {}); }\n"
                             "catch (e) { reach = e.name; }\n"
+                            // An untrusted frame trying to end the kiosk.
+                            "if (typeof ombrix === 'undefined') top.close();\n"
                             "tell('frame', {reach: reach});</script>"},
         {"/pop.html", kTell + "<script>tell('popup');</script>"}});
     const QByteArray server = "http://127.0.0.1:" + QByteArray::number(server_->port());
@@ -38,16 +40,22 @@ class TrustedOriginsTest : public ShellTest {
                                           "<script>tell('trusted popup');\n"
                                           "location.href = '" +
                                           server + "/pop.html';</script>");
+    shell_->WriteFile("web/sandboxed.html", kTell + "<script>tell('sandboxed');</script>");
     shell_->WriteFile("web/index.html", TestPage(R"(
 const seen = {top: {ombrix: typeof ombrix, query: typeof cefQuery}};
 window.addEventListener('message', e => {
   const m = JSON.parse(e.data);
   seen[m.who] = m;
-  if (seen.frame && seen.popup && seen['trusted popup']) report(seen);
+  if (seen.frame && seen.popup && seen['trusted popup'] && seen.sandboxed) report(seen);
 });
 const frame = document.createElement('iframe');
 frame.src = ')" + server + R"(/frame.html';
 document.body.appendChild(frame);
+// A listed address, but a sandboxed document has an opaque origin of its own.
+const sandboxed = document.createElement('iframe');
+sandboxed.sandbox = 'allow-scripts';
+sandboxed.src = 'sandboxed.html';
+document.body.appendChild(sandboxed);
 window.open('pop.html', 'pop', 'width=300,height=200');
 )"));
     QJsonObject manifest = PageManifest("Trust");
@@ -67,7 +75,7 @@ TEST_F(TrustedOriginsTest, OnlyListedOriginsGetTheObject) {
   EXPECT_EQ(seen["top"].toObject()["ombrix"].toString(), "object");
   EXPECT_EQ(seen["top"].toObject()["query"].toString(), "function");
   EXPECT_EQ(seen["trusted popup"].toObject()["ombrix"].toString(), "object");
-  for (const char* who : {"frame", "popup"}) {
+  for (const char* who : {"frame", "popup", "sandboxed"}) {
     EXPECT_EQ(seen[who].toObject()["ombrix"].toString(), "undefined") << who;
     EXPECT_EQ(seen[who].toObject()["query"].toString(), "undefined") << who;
   }
@@ -77,13 +85,17 @@ TEST_F(TrustedOriginsTest, OnlyListedOriginsGetTheObject) {
   EXPECT_NE(shell_->Output().find("trusted_origins: file://, client://"), std::string::npos);
   EXPECT_EQ(shell_->Output().find("warning:"), std::string::npos);
   EXPECT_EQ(shell_->Wait(), 0);  // the trusted page's exitapp is acted on
+  // The untrusted frame's top.close() (sent before it told the page) did not
+  // end the kiosk: the report did.
+  EXPECT_NE(shell_->Output().find("ignored a script's close"), std::string::npos);
+  EXPECT_EQ(shell_->Output().find("m_Close"), std::string::npos);
 }
 
 TEST_F(TrustedOriginsTest, WithoutTheListEveryFrameAndPopupHasTheObject) {
   StartFamily(nullptr);
   const QJsonObject seen = shell_->WaitForResults();
   ASSERT_FALSE(seen.isEmpty());
-  for (const char* who : {"top", "frame", "trusted popup", "popup"}) {
+  for (const char* who : {"top", "frame", "trusted popup", "popup", "sandboxed"}) {
     EXPECT_EQ(seen[who].toObject()["ombrix"].toString(), "object") << who;
     EXPECT_EQ(seen[who].toObject()["query"].toString(), "function") << who;
   }
