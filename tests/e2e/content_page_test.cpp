@@ -2,9 +2,11 @@
 // downloaded by pages from a real HTTP server on loopback.
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -209,14 +211,27 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   for (int i = 0; i < big.size(); ++i) big[i] = char(i % 251 * 131 % 251);
   HttpServer server(big);
   const QByteArray base = "http://127.0.0.1:" + QByteArray::number(server.port()) + "/";
+  // A disk that fills up mid-download: a small tmpfs where the system lets us mount one.
+  const QByteArray full = QFile::encodeName(shell_->dir() + "/full");
+  QDir().mkpath(shell_->dir() + "/full");
+  const bool mounted = ::mount("tmpfs", full.constData(), "tmpfs", 0, "size=1m") == 0;
+  struct Unmount {
+    const char* path;
+    bool mounted;
+    ~Unmount() {
+      if (mounted) ::umount2(path, MNT_DETACH);
+    }
+  } unmount{full.constData(), mounted};
   shell_->WriteFile("web/index.html", TestPage(R"(
     const base = ')" + base + R"(';
+    const full = )" + QByteArray(mounted ? "true" : "false") +
+                                               R"(;
     const dir = ombrix.app.apppath() + '/got';
     const r = {events: {}, progress: []};
     try {
       ombrix.requestfile.download(base + 'big', dir + '/x', () => {}, () => {}, () => {});
     } catch (e) { r.five = e.message; }
-    let pending = 6;
+    let pending = full ? 7 : 6;
     function start(name, onprogress, target) {
       r.events[name] = [];
       const on = (what) => () => {
@@ -235,6 +250,7 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     start('unreachable');
     start('cut');
     start('big-unwritable', null, '/proc/ombrix-nowhere/big');  // no file can be made there
+    if (full) start('big-full', null, ombrix.app.apppath() + '/full/big');
     const slow = start('slow', () => {
       if (!r.aborted) { r.aborted = true; r.abortGives = typeof ombrix.requestfile.abort(slow); }
     });
@@ -263,6 +279,9 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   EXPECT_EQ(ReadAll(shell_->dir() + "/got/new/missing"), "not here");
   EXPECT_EQ(events["unreachable"].toArray(), QJsonArray({"error"}));
   EXPECT_EQ(events["big-unwritable"].toArray(), QJsonArray({"error"}));
+  if (mounted) {
+    EXPECT_EQ(events["big-full"].toArray(), QJsonArray({"error"}));
+  }
   EXPECT_EQ(events["cut"].toArray(), QJsonArray({"error"}))
       << QJsonDocument(events).toJson().toStdString();
   // An abort gives exactly one of onabort and onerror, and abort returns nothing.
