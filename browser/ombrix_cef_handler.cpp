@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <cstring>
 
 #include "browser/ombrix_cef_handler_win.h"
 #include "samples/dialog_test.h"
@@ -10,11 +11,14 @@
 namespace {
 
 WebKitSettings* NewSettings(const ManifestUtil& manifest) {
+  const bool universal = ombrix::FileUrlsReachEveryOrigin(manifest.TrustPolicy(nullptr));
   return webkit_settings_new_with_settings(
       "enable-developer-extras", !manifest.disable_debug_tool_,  //
       "javascript-can-access-clipboard", TRUE,                   //
-      "allow-universal-access-from-file-urls", TRUE,             //
-      "allow-file-access-from-file-urls", TRUE,                  //
+      // A file: or client: document reaching every origin could read a trusted
+      // frame's `ombrix` (frame.contentWindow.ombrix) when it is not trusted itself.
+      "allow-universal-access-from-file-urls", universal,  //
+      "allow-file-access-from-file-urls", TRUE,            //
       // With a trusted-origins list, frames of other origins stay apart as in a
       // plain browser: a listed parent's `ombrix` is out of an iframe's reach.
       "disable-web-security", !manifest.has_trusted_origins_,                     //
@@ -240,6 +244,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
 
 void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
   auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (event == WEBKIT_LOAD_COMMITTED) handler->OnLoadCommitted(view);
   if (event != WEBKIT_LOAD_FINISHED) return;
   if (view == handler->main_browser_ && handler->restart_timer_) qDebug() << "notice page shown";
   const char* uri = webkit_web_view_get_uri(view);
@@ -259,6 +264,16 @@ void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
   }
   if (!keep) handler->ApplyLaunchState(false);
   qDebug() << "load finished" << current << (keep ? "(placed by its failure)" : "");
+}
+
+void OmbrixCefHandler::OnLoadCommitted(WebKitWebView* view) {
+  if (trust_.everyone()) return;
+  const char* uri = webkit_web_view_get_uri(view);
+  const QString url = QString::fromUtf8(uri ? uri : "");
+  // The page that asked is gone, and the one now shown may not answer a dialog
+  // left open for it: its queries end here (its own cancels may come too late,
+  // or from a page the shell no longer trusts).
+  if (!trust_.TrustsUrl(url)) query_router_.OnViewGone(view);
 }
 
 gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
@@ -325,7 +340,15 @@ void OmbrixCefHandler::OnReadyToShow(WebKitWebView* view, gpointer self) {
 }
 
 void OmbrixCefHandler::OnViewClose(WebKitWebView* view, gpointer self) {
-  static_cast<OmbrixCefHandler*>(self)->CloseBrowser(view);
+  auto* handler = static_cast<OmbrixCefHandler*>(self);
+  // A script's window.close() may come from any frame of the page (an iframe's
+  // top.close()), which the shell cannot tell apart: with a trusted-origins
+  // list it never ends the kiosk; a trusted page uses ombrix.app.exitapp().
+  if (view == handler->main_browser_ && !handler->trust_.everyone()) {
+    qDebug() << "ignored a script's close of the main window (trusted_origins is set)";
+    return;
+  }
+  handler->CloseBrowser(view);
 }
 
 gboolean OmbrixCefHandler::OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self) {
@@ -458,11 +481,15 @@ gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage*
 
 bool OmbrixCefHandler::TrustsSender(WebKitWebView* view, WebKitUserMessage* message) const {
   if (trust_.everyone()) return true;
+  // A cancel only ends one of the view's own queries: it gets through even
+  // when the view has just left for a page of an untrusted origin.
+  const char* name = webkit_user_message_get_name(message);
+  if (!std::strcmp(name, "cefQueryCancel")) return true;
   const char* uri = webkit_web_view_get_uri(view);
   const QString url = QString::fromUtf8(uri ? uri : "");
   if (trust_.TrustsUrl(url)) return true;
-  qDebug() << "dropped message" << webkit_user_message_get_name(message)
-           << "from a page of an untrusted origin:" << url;
+  qDebug() << "dropped message" << name
+           << "from a page of an untrusted origin:" << ombrix::LoggedOrigin(url);
   return false;
 }
 

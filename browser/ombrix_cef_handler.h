@@ -66,6 +66,8 @@ class OmbrixCefHandler {
   void OnMainWindowClosing();
 
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+  // Ends the view's open queries when its new page is not of a trusted origin.
+  void OnLoadCommitted(WebKitWebView* view);
   static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
                                GError* error, gpointer self);
   static gboolean OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent* event,

@@ -57,6 +57,25 @@ JSGlobalContextRef ContextOf(WebKitFrame* frame, WebKitScriptWorld* world) {
   G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
+// The origin the engine gave the document (read before any page script runs):
+// "null" for a sandboxed one, whatever its address.
+QString DocumentOrigin(JSGlobalContextRef context) {
+  const JSValueRef value = Evaluate(context, "self.origin");
+  if (!value) return QString();
+  const JsValue origin = JsValue::Borrow(context, value);
+  return origin.IsString() ? origin.GetStringValue() : QString();
+}
+
+// A trusted document cannot widen its origin to its parent domain, so a frame
+// of a sibling origin cannot become its same-origin peer through
+// `document.domain`: the setter does nothing, and stays so.
+const char kLockDocumentDomain[] = R"((function() {
+  const domain = Object.getOwnPropertyDescriptor(Document.prototype, 'domain');
+  if (!domain || !domain.set || !domain.configurable) return;
+  Object.defineProperty(Document.prototype, 'domain', {
+    get: domain.get, set: function() {}, enumerable: domain.enumerable, configurable: false});
+})();)";
+
 }  // namespace
 
 OmbrixCefRender& OmbrixCefRender::Get() {
@@ -114,7 +133,7 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
   ReleaseFrameContext(frame);
   const ContextToken token = ++next_token_;
   frame_contexts_[frame] = token;
-  const bool trusted = TrustsFrame(frame);
+  const bool trusted = TrustsFrame(frame, context);
   if (webkit_frame_is_main_frame(frame)) {
     if (trusted) {
       main_frames_[page] = frame;
@@ -123,6 +142,7 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
     }
   }
   if (!trusted) return;  // as in a plain browser: neither `ombrix` nor `cefQuery`
+  if (!trust_.everyone()) Evaluate(context, kLockDocumentDomain);
 
   QueryRouter::Get().OnContextCreated(page, context, token);
   JSStringRef name = JSStringCreateWithUTF8CString("ombrix");
@@ -132,12 +152,23 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
   BindObjectTree(page, context, token);
 }
 
-bool OmbrixCefRender::TrustsFrame(WebKitFrame* frame) const {
+bool OmbrixCefRender::TrustsFrame(WebKitFrame* frame, JSGlobalContextRef context) const {
   if (trust_.everyone()) return true;
   const char* uri = webkit_frame_get_uri(frame);
   const QString url = QString::fromUtf8(uri ? uri : "");
-  if (trust_.TrustsUrl(url)) return true;
-  qDebug() << "no ombrix for a frame of an untrusted origin:" << url;
+  const QString origin = OriginOfUrl(url);
+  if (!trust_.Trusts(origin)) {
+    qDebug() << "no ombrix for a frame of an untrusted origin:" << LoggedOrigin(url);
+    return false;
+  }
+  // A sandboxed frame (the sandbox attribute, a CSP sandbox) has a trusted
+  // address but an opaque origin of its own.
+  const QString document = DocumentOrigin(context);
+  if (SameOrigin(origin, document)) return true;
+  // A file: page opened with window.open reads as "null" when its context is
+  // made (cause not yet known); only iframes are held to their own origin there.
+  if (origin == QLatin1String("file://") && webkit_frame_is_main_frame(frame)) return true;
+  qDebug() << "no ombrix for a frame of" << origin << "whose document's origin is" << document;
   return false;
 }
 

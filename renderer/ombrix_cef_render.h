@@ -38,8 +38,9 @@ class OmbrixCefRender {
   void RaiseWindowState(WebKitWebPage* page, const char* state);
   void BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context, ContextToken token);
 
-  // Whether a frame's document gets the object tree and the query functions.
-  bool TrustsFrame(WebKitFrame* frame) const;
+  // Whether a frame's document gets the object tree and the query functions:
+  // its address and its document's own origin are both of a trusted origin.
+  bool TrustsFrame(WebKitFrame* frame, JSGlobalContextRef context) const;
 
   WebKitWebExtension* extension_ = nullptr;
   TrustedOrigins trust_ = TrustedOrigins::Everyone();

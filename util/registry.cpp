@@ -156,6 +156,10 @@ class FolderLock {
   ~FolderLock() {
     if (fd_ >= 0) close(fd_);
   }
+  // Flushes the folder's entries to disk (a rename in it survives a power cut).
+  void Flush() const {
+    if (fd_ >= 0) fsync(fd_);
+  }
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
@@ -187,9 +191,13 @@ KeyWriter OpenKeyForWriting(const QString& path) {
   return writer;
 }
 
-bool Commit(QSettings& settings) {
-  settings.sync();
-  return settings.status() == QSettings::NoError;
+// Qt writes the new file beside the old one, flushes it and renames it over;
+// the folder is flushed after that, so the rename outlasts a power cut too.
+bool Commit(const KeyWriter& writer) {
+  writer.settings->sync();
+  if (writer.settings->status() != QSettings::NoError) return false;
+  writer.lock->Flush();
+  return true;
 }
 
 QJsonValue MemberValue(const UninstallSource& source, const char* name) {
@@ -301,7 +309,7 @@ bool SetRegValue(const QString& path, const QString& name, const QString& value)
   KeyWriter writer = OpenKeyForWriting(path);
   if (!writer.settings || !writer.settings->isWritable()) return false;
   writer.settings->setValue(name, value);
-  return Commit(*writer.settings);
+  return Commit(writer);
 }
 
 bool RemoveRegValue(const QString& path, const QString& name) {
@@ -309,7 +317,7 @@ bool RemoveRegValue(const QString& path, const QString& name) {
   KeyWriter writer = OpenKeyForWriting(path);
   if (!writer.settings || !writer.settings->isWritable()) return false;
   writer.settings->remove(name);  // an empty name: everything in the group
-  return Commit(*writer.settings);
+  return Commit(writer);
 }
 
 QString UninstallEntriesJson(const std::vector<UninstallSource>& sources, bool find,

@@ -18,8 +18,11 @@ struct Origin {
   int port = 0;
 };
 
-// Reads "scheme://host[:port]" (a trailing "/" allowed); nothing for text that
-// is no origin, a "*" that is not a whole leftmost label, or a bad port.
+// Reads "scheme://host[:port]" (a trailing "/" allowed; "[v6]" hosts; an
+// international host is kept in its ASCII form); nothing for text that is no
+// origin a document can have: a scheme other than http(s), ws(s), file and
+// client, a missing host (or a host for file: and client:), a "*" that is not a
+// whole leftmost label followed by two labels, a bad port.
 std::optional<Origin> ParseOrigin(const QString& text);
 
 // The origin of a document at url, in the list's form: "scheme://host[:port]"
@@ -27,6 +30,15 @@ std::optional<Origin> ParseOrigin(const QString& text);
 // documents have no host), the inner origin of a "blob:" address; empty for
 // everything else (about:, data:, unknown schemes), which no list trusts.
 QString OriginOfUrl(const QString& url);
+
+// True when a document's own origin (what `self.origin` gives; "null" for a
+// sandboxed document) is the origin its address has (url_origin, from
+// OriginOfUrl).
+bool SameOrigin(const QString& url_origin, const QString& document_origin);
+
+// What a log line shows of a page's address: its origin, or its scheme when
+// it has none; never the path or query, which may hold tokens.
+QString LoggedOrigin(const QString& url);
 
 class TrustedOrigins {
  public:
@@ -49,5 +61,11 @@ class TrustedOrigins {
   std::vector<Origin> entries_;
   QStringList texts_;
 };
+
+// Whether file: documents may reach every origin (the engine's universal
+// access from file URLs): only when no file: or client: document can be
+// untrusted, since such a document could otherwise read a trusted frame's
+// `ombrix`.
+bool FileUrlsReachEveryOrigin(const TrustedOrigins& trust);
 
 }  // namespace ombrix

@@ -208,7 +208,7 @@ class HttpServer {
 
 TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   QByteArray big(20 * 1000 * 1000, Qt::Uninitialized);
-  for (int i = 0; i < big.size(); ++i) big[i] = char(i * 131 % 251);
+  for (int i = 0; i < big.size(); ++i) big[i] = char(i % 251 * 131 % 251);
   HttpServer server(big);
   const QByteArray base = "http://127.0.0.1:" + QByteArray::number(server.port()) + "/";
   // A disk that fills up mid-download: a small tmpfs where the system lets us mount one.

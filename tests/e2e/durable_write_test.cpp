@@ -1,9 +1,11 @@
 // Writes survive the shell being killed at any moment: a page writes two
-// contents in turn as fast as it can, the shell and its web process are killed
-// at random moments, and the file always holds one of the two whole.
+// contents in turn as fast as it can, to a file and to the settings store, the
+// shell and its web process are killed at random moments, and the file and the
+// store always hold one of the two whole.
 #include <signal.h>
 
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <chrono>
 #include <random>
@@ -34,7 +36,11 @@ TEST_F(DurableWriteTest, KilledWhileWritingLeavesTheOldOrTheNewContentWhole) {
       const target = ')" + target.toUtf8() + R"(';
       const contents = ['a'.repeat(300000), 'b'.repeat(300000)];
       let n = 0;
-      function next() { ombrix.file.write(target, contents[n++ % 2], next); }
+      function store() {
+        ombrix.tool.setregval('HKEY_CURRENT_USER\\Durable', 'Value', contents[n % 2].slice(0, 20000));
+      }
+      function next() { store(); ombrix.file.write(target, contents[n++ % 2], next); }
+      store();
       save({}, 'started.json', next);
     )"));
     shell_->WriteManifest(PageManifest("Durable"));
@@ -48,6 +54,11 @@ TEST_F(DurableWriteTest, KilledWhileWritingLeavesTheOldOrTheNewContentWhole) {
     shell_->Wait();
     const QByteArray now = ReadAll(target);
     EXPECT_TRUE(now == first || now == second) << now.size() << " bytes";
+    QSettings settings(shell_->dir() + "/.xdg/config/ombrix/HKEY_CURRENT_USER.conf",
+                       QSettings::IniFormat);
+    const QString stored = settings.value("Durable/Value").toString();
+    EXPECT_EQ(settings.status(), QSettings::NoError);
+    EXPECT_TRUE(stored == QString(20000, 'a') || stored == QString(20000, 'b')) << stored.size();
   }
 }
 

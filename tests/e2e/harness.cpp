@@ -156,7 +156,10 @@ Shell::Shell(const XServer& x) : x_(x) {
   QFile::setPermissions(dir() + "/ombrix", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-Shell::~Shell() { Kill(); }
+Shell::~Shell() {
+  Kill();
+  if (bus_pid_ > 0) kill(bus_pid_, SIGKILL);
+}
 
 void Shell::WriteFile(const QString& relative_path, const QByteArray& content) const {
   const QString path = dir() + "/" + relative_path;
@@ -174,11 +177,26 @@ void Shell::Start(const QStringList& args, const QString& cwd) {
   std::vector<std::string> argv{(dir() + "/ombrix").toStdString()};
   for (const QString& arg : args) argv.push_back(arg.toStdString());
   const std::string xdg = (dir() + "/.xdg").toStdString();
-  pid_ = Spawn(argv,
-               {"DISPLAY=" + x_.display(), "XDG_DATA_HOME=" + xdg + "/data",
-                "XDG_CACHE_HOME=" + xdg + "/cache", "XDG_CONFIG_HOME=" + xdg + "/config",
-                "NO_AT_BRIDGE=1", "GTK_A11Y=none"},
-               (dir() + "/shell.log").toStdString(), cwd.isEmpty() ? "/" : cwd.toStdString());
+  std::vector<std::string> env{"DISPLAY=" + x_.display(),
+                               "XDG_DATA_HOME=" + xdg + "/data",
+                               "XDG_CACHE_HOME=" + xdg + "/cache",
+                               "XDG_CONFIG_HOME=" + xdg + "/config",
+                               "NO_AT_BRIDGE=1",
+                               "GTK_A11Y=none"};
+#ifdef OMBRIX_TEST_PRELOAD
+  // The engine's web process, built without the sanitizers, inherits this and
+  // so can load the instrumented extension. A session bus of the shell's own,
+  // started without it: a bus the shell started itself would inherit it too,
+  // and the engine's first accessibility call to it then waits 30 s.
+  env.push_back("LD_PRELOAD=" OMBRIX_TEST_PRELOAD);
+  if (bus_pid_ <= 0) {
+    std::istringstream bus(Run("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
+    bus >> bus_address_ >> bus_pid_;
+  }
+  env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_address_);
+#endif
+  pid_ = Spawn(argv, env, (dir() + "/shell.log").toStdString(),
+               cwd.isEmpty() ? "/" : cwd.toStdString());
 }
 
 int Shell::Wait(milliseconds limit) {

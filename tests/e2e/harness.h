@@ -93,6 +93,8 @@ class Shell {
   QTemporaryDir dir_;
   pid_t pid_ = -1;
   int status_ = -1;
+  pid_t bus_pid_ = -1;  // the sanitizer build's session bus for the shell
+  std::string bus_address_;
 };
 
 // A one-shot HTTP server on loopback that holds every answer until Release().

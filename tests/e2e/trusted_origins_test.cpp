@@ -31,6 +31,8 @@ class TrustedOriginsTest : public ShellTest {
                             forged +
                             "', 'forged', function() {}); }\n"
                             "catch (e) { reach = e.name; }\n"
+                            // An untrusted frame trying to end the kiosk.
+                            "if (typeof ombrix === 'undefined') top.close();\n"
                             "tell('frame', {reach: reach});</script>"},
         {"/pop.html", kTell + "<script>tell('popup');</script>"}});
     const QByteArray server = "http://127.0.0.1:" + QByteArray::number(server_->port());
@@ -38,16 +40,22 @@ class TrustedOriginsTest : public ShellTest {
                                           "<script>tell('trusted popup');\n"
                                           "location.href = '" +
                                           server + "/pop.html';</script>");
+    shell_->WriteFile("web/sandboxed.html", kTell + "<script>tell('sandboxed');</script>");
     shell_->WriteFile("web/index.html", TestPage(R"(
 const seen = {top: {ombrix: typeof ombrix, query: typeof cefQuery}};
 window.addEventListener('message', e => {
   const m = JSON.parse(e.data);
   seen[m.who] = m;
-  if (seen.frame && seen.popup && seen['trusted popup']) report(seen);
+  if (seen.frame && seen.popup && seen['trusted popup'] && seen.sandboxed) report(seen);
 });
 const frame = document.createElement('iframe');
 frame.src = ')" + server + R"(/frame.html';
 document.body.appendChild(frame);
+// A listed address, but a sandboxed document has an opaque origin of its own.
+const sandboxed = document.createElement('iframe');
+sandboxed.sandbox = 'allow-scripts';
+sandboxed.src = 'sandboxed.html';
+document.body.appendChild(sandboxed);
 window.open('pop.html', 'pop', 'width=300,height=200');
 )"));
     QJsonObject manifest = PageManifest("Trust");
@@ -67,7 +75,7 @@ TEST_F(TrustedOriginsTest, OnlyListedOriginsGetTheObject) {
   EXPECT_EQ(seen["top"].toObject()["ombrix"].toString(), "object");
   EXPECT_EQ(seen["top"].toObject()["query"].toString(), "function");
   EXPECT_EQ(seen["trusted popup"].toObject()["ombrix"].toString(), "object");
-  for (const char* who : {"frame", "popup"}) {
+  for (const char* who : {"frame", "popup", "sandboxed"}) {
     EXPECT_EQ(seen[who].toObject()["ombrix"].toString(), "undefined") << who;
     EXPECT_EQ(seen[who].toObject()["query"].toString(), "undefined") << who;
   }
@@ -77,13 +85,15 @@ TEST_F(TrustedOriginsTest, OnlyListedOriginsGetTheObject) {
   EXPECT_NE(shell_->Output().find("trusted_origins: file://, client://"), std::string::npos);
   EXPECT_EQ(shell_->Output().find("warning:"), std::string::npos);
   EXPECT_EQ(shell_->Wait(), 0);  // the trusted page's exitapp is acted on
+  // The untrusted frame's top.close() did not end the kiosk: the report did.
+  EXPECT_EQ(shell_->Output().find("m_Close"), std::string::npos);
 }
 
 TEST_F(TrustedOriginsTest, WithoutTheListEveryFrameAndPopupHasTheObject) {
   StartFamily(nullptr);
   const QJsonObject seen = shell_->WaitForResults();
   ASSERT_FALSE(seen.isEmpty());
-  for (const char* who : {"top", "frame", "trusted popup", "popup"}) {
+  for (const char* who : {"top", "frame", "trusted popup", "popup", "sandboxed"}) {
     EXPECT_EQ(seen[who].toObject()["ombrix"].toString(), "object") << who;
     EXPECT_EQ(seen[who].toObject()["query"].toString(), "function") << who;
   }
@@ -128,6 +138,76 @@ cefQuery({request: 'Window.Maximize', onSuccess: r => done({ok: r}),
   EXPECT_EQ(window.height, 400);
   EXPECT_NE(shell_->Output().find("is not of a trusted origin: it gets no ombrix"),
             std::string::npos);
+}
+
+// A chooser a trusted page opened closes when the page leaves for one of an
+// untrusted origin, which could neither answer nor cancel it.
+TEST_F(TrustedOriginsTest, ChooserOfAPageThatLeavesForAnUntrustedOneCloses) {
+  PageServer server(std::map<std::string, QByteArray>{{"/away.html", "<p>away</p>"}});
+  shell_->WriteFile("web/index.html", TestPage(R"(
+cefQuery({request: 'DialogTest.FileOpen', onSuccess: r => {}, onFailure: () => {}});
+const poll = setInterval(() => {
+  if (!ombrix.file.exist(ombrix.app.apppath() + '/go')) return;
+  clearInterval(poll);
+  location.href = 'http://127.0.0.1:)" + QByteArray::number(server.port()) +
+                                               R"(/away.html';
+}, 50);
+)"));
+  QJsonObject manifest = PageManifest("Leaves");
+  manifest.insert("trusted_origins", QJsonArray{"file://"});
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const unsigned long chooser = shell_->WaitForWindow("My Open Dialog");
+  ASSERT_NE(chooser, 0u);
+  shell_->WriteFile("go", "");
+  EXPECT_TRUE(WaitFor([&] { return !shell_->GetGeometry(chooser).viewable; }, milliseconds(20000)));
+  EXPECT_TRUE(shell_->Running());
+}
+
+// A file page that is not trusted cannot read the object of a trusted page it
+// frames: file pages reach every origin only when every local page is trusted.
+TEST_F(TrustedOriginsTest, UntrustedFilePageCannotReachATrustedFramesObject) {
+  PageServer server(std::map<std::string, QByteArray>{
+      {"/app.html", TestPage("if (top === self) report({reach: location.hash.slice(1)});")}});
+  const QByteArray app = "http://127.0.0.1:" + QByteArray::number(server.port());
+  shell_->WriteFile("web/index.html", "<iframe src=\"" + app +
+                                          "/app.html\"></iframe><script>\n"
+                                          "document.querySelector('iframe').onload = function() {\n"
+                                          "  let reach;\n"
+                                          "  try { reach = typeof this.contentWindow.ombrix; }\n"
+                                          "  catch (e) { reach = e.name; }\n"
+                                          "  location.href = '" +
+                                          app + "/app.html#' + reach;\n};</script>");
+  QJsonObject manifest = PageManifest("Local");
+  manifest.insert("trusted_origins", QJsonArray{QString::fromUtf8(app)});
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  EXPECT_EQ(shell_->WaitForResults()["reach"].toString(), "SecurityError");
+}
+
+// A frame from another port of the same host cannot become a trusted page's
+// peer by both setting document.domain: the trusted page's setting does nothing.
+TEST_F(TrustedOriginsTest, DocumentDomainJoinsNoUntrustedFrameToATrustedPage) {
+  PageServer ads(std::map<std::string, QByteArray>{
+      {"/ad.html",
+       "<script>let reach;\n"
+       "try { document.domain = 'localhost'; reach = typeof parent.ombrix; }\n"
+       "catch (e) { reach = e.name; }\n"
+       "parent.postMessage(reach, '*');</script>"}});
+  PageServer app(std::map<std::string, QByteArray>{{"/app.html", TestPage(R"(
+try { document.domain = 'localhost'; } catch (e) {}
+window.addEventListener('message', e => report({reach: e.data}));
+const frame = document.createElement('iframe');
+frame.src = 'http://localhost:)" + QByteArray::number(ads.port()) +
+                                                                          R"(/ad.html';
+document.body.appendChild(frame);
+)")}});
+  const QString origin = "http://localhost:" + QString::number(app.port());
+  shell_->WriteManifest(QJsonObject{{"first_page", origin + "/app.html"},
+                                    {"application_title", "Domain"},
+                                    {"trusted_origins", QJsonArray{origin}}});
+  shell_->Start();
+  EXPECT_EQ(shell_->WaitForResults()["reach"].toString(), "SecurityError");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Replacing files: through links, with the old permissions, and nothing
-// changed when the new content cannot be written.
+// changed when the new content cannot be written, also on a full disk.
 #include "util/durable_file.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
+
+#include "api/file_fun.h"
+#include "api/tool_fun.h"
 
 namespace ombrix {
 namespace {
@@ -59,10 +63,12 @@ TEST(ReplaceFile, KeepsLinksAndPermissionsAndLeavesTheOldContentOnFailure) {
   EXPECT_EQ(ReplaceFile(fifo, [](int) { return true; }), ReplaceResult::kNotRegular);
 }
 
-// On a full disk the write fails, the old content stays and nothing is left
-// beside it (a small tmpfs stands in for the disk; it needs root).
-TEST(ReplaceFile, FullDiskKeepsTheOldContentAndLeavesNoPartialFile) {
+// On a full disk a write or a copy fails, the old content stays and nothing
+// is left beside it; the file's digest is still right, as hashing only reads
+// (a small tmpfs stands in for the disk; it needs root).
+TEST(ReplaceFile, FullDiskFailsWriteAndCopyKeepingTheOldContentAndItsDigest) {
   QTemporaryDir dir;
+  QTemporaryDir elsewhere;
   const QByteArray mount_point = QFile::encodeName(dir.path());
   if (::mount("tmpfs", mount_point.constData(), "tmpfs", 0, "size=256k") != 0) {
     GTEST_SKIP() << "no tmpfs to fill: " << std::strerror(errno);
@@ -72,10 +78,21 @@ TEST(ReplaceFile, FullDiskKeepsTheOldContentAndLeavesNoPartialFile) {
     ~Unmount() { ::umount2(path, MNT_DETACH); }
   } unmount{mount_point.constData()};
   const QString target = dir.filePath("state.txt");
-  ASSERT_TRUE(Fill(target, QByteArray(100 * 1024, 'o')));
+  const QByteArray old(100 * 1024, 'o');
+  ASSERT_TRUE(Fill(target, old));
   EXPECT_FALSE(Fill(target, QByteArray(300 * 1024, 'n')));
-  EXPECT_EQ(ReadAll(target), QByteArray(100 * 1024, 'o'));
+  const QString big = elsewhere.filePath("big.txt");
+  ASSERT_TRUE(Fill(big, QByteArray(300 * 1024, 'c')));
+  EXPECT_FALSE(file_ops::Copy(big, target));
+  EXPECT_EQ(ReadAll(target), old);
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+  QFile filler(dir.filePath("filler"));  // the disk to its last byte
+  ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+  while (filler.write(QByteArray(4096, 'f')) > 0) {
+  }
+  EXPECT_EQ(tool_ops::Md5File(target),
+            QString::fromLatin1(QCryptographicHash::hash(old, QCryptographicHash::Md5).toHex()));
 }
 
 }  // namespace

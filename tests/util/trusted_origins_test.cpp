@@ -58,3 +58,47 @@ TEST(TrustedOrigins, FramesAddressesGiveTheirOrigin) {
 
 }  // namespace
 }  // namespace ombrix
+
+namespace ombrix {
+namespace {
+
+// Entries that no document could ever match are named, not kept silently.
+TEST(TrustedOrigins, EntriesThatCanNeverMatchAreRejected) {
+  QStringList rejected;
+  const QStringList never{"https://",      "http://:8080",    "file://localhost", "client://app",
+                          "https://*.com", "ftp://x.example", "https://[::1",     "http://a b"};
+  const TrustedOrigins list = TrustedOrigins::FromList(
+      never + QStringList{"http://[::1]:8080", "https://bücher.example", "https://*.co.uk"},
+      &rejected);
+  EXPECT_EQ(rejected, never);
+  EXPECT_EQ(list.texts().size(), 3);
+}
+
+// IPv6 and international hosts match the origins frames at such addresses have.
+TEST(TrustedOrigins, Ipv6AndInternationalHostsMatchTheirFrames) {
+  const TrustedOrigins list =
+      TrustedOrigins::FromList({"http://[::1]:8080", "https://BÜCHER.example"}, nullptr);
+  EXPECT_EQ(OriginOfUrl("http://[::1]:8080/app?token=1"), "http://[::1]:8080");
+  EXPECT_TRUE(list.TrustsUrl("http://[::1]:8080/app"));
+  EXPECT_FALSE(list.TrustsUrl("http://[::2]:8080/app"));
+  EXPECT_TRUE(list.TrustsUrl("https://bücher.example/"));
+  EXPECT_TRUE(list.TrustsUrl("https://xn--bcher-kva.example/"));
+}
+
+// A sandboxed document's origin is opaque whatever its address says.
+TEST(TrustedOrigins, DocumentOriginMustBeTheAddresssOwn) {
+  EXPECT_TRUE(SameOrigin("https://shop.example", "https://shop.example"));
+  EXPECT_TRUE(SameOrigin("http://[::1]:8080", "http://[::1]:8080"));
+  EXPECT_TRUE(SameOrigin("file://", "file://"));
+  EXPECT_TRUE(SameOrigin("client://", "client://index.html"));
+  EXPECT_FALSE(SameOrigin("https://shop.example", "null"));
+  EXPECT_FALSE(SameOrigin("file://", "null"));
+  EXPECT_FALSE(SameOrigin("https://shop.example", "https://other.example"));
+  EXPECT_FALSE(SameOrigin("", ""));
+  // Log lines show no path or query.
+  EXPECT_EQ(LoggedOrigin("https://shop.example/pay?token=secret"), "https://shop.example");
+  EXPECT_EQ(LoggedOrigin("data:text/html,secret"), "data:");
+}
+
+}  // namespace
+}  // namespace ombrix
