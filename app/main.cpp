@@ -1,10 +1,12 @@
-// Process entry of the shell: choose and read the manifest, move to the
-// executable's folder, open the main window and run the main loop.
+// Process entry of the shell: find the app's folder (the one it was started
+// from), choose and read the manifest, move to that folder, open the main window and run the main
+// loop.
 #include <gtk/gtk.h>
 #include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <cstdio>
 
 #include "app/manifest_util.h"
@@ -16,6 +18,9 @@
 int main(int argc, char** argv) {
   // Whether the debug lines are wanted is known once the manifest is read.
   ombrix::HoldDebugLines();
+  ombrix::SetExecutablePath(ombrix::StartedPath(argc > 0 ? QFile::decodeName(argv[0]) : QString(),
+                                                QDir::currentPath(), qEnvironmentVariable("PATH"),
+                                                ombrix::RealExecutablePath(), ombrix::RealFileOf));
   const QString command_line = ombrix::CommandLineText(argc, argv);
   const QString manifest_name = ombrix::ManifestName(command_line, ombrix::GetAppName());
   qDebug() << manifest_name;

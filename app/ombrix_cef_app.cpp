@@ -1,6 +1,7 @@
 #include "app/ombrix_cef_app.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QUrl>
 #include <QtGlobal>
 
@@ -30,6 +31,13 @@ void Respond(WebKitURISchemeRequest* request, const QByteArray& body, const char
   g_bytes_unref(bytes);
 }
 
+// The path the shell was started by, and the real file when that is a link.
+QString ExecutableText() {
+  const QString started = ombrix::ExecutablePath();
+  const QString real = ombrix::RealExecutablePath();
+  return started == real ? started : started + QStringLiteral(" \u2192 ") + real;
+}
+
 }  // namespace
 
 OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest) : manifest_(manifest) {}
@@ -52,7 +60,9 @@ WebKitWebContext* OmbrixCefApp::CreateContext() {
 }
 
 void OmbrixCefApp::SetUpExtension(WebKitWebContext* context) {
-  const QString directory = ombrix::GetFullPathInExecutionDirectory(QStringLiteral("renderer"));
+  // Beside the real executable: an app's folder holds only a link to the shell.
+  const QString directory =
+      QFileInfo(ombrix::RealExecutablePath()).path() + QStringLiteral("/renderer");
   webkit_web_context_set_web_extensions_directory(context, directory.toUtf8().constData());
   webkit_web_context_set_web_extensions_initialization_user_data(
       context, ombrix::BuildExtensionInitData(manifest_));
@@ -75,7 +85,7 @@ void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self
       {QStringLiteral("User agent"),
        QString::fromUtf8(webkit_settings_get_user_agent(
            webkit_web_view_get_settings(webkit_uri_scheme_request_get_web_view(request))))},
-      {QStringLiteral("Executable"), ombrix::ExecutablePath()},
+      {QStringLiteral("Executable"), ExecutableText()},
   };
   const ombrix::VersionRows from_manifest = ombrix::ManifestRows(manifest);
   rows.insert(rows.end(), from_manifest.begin(), from_manifest.end());

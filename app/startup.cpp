@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <QDir>
 #include <QStringList>
 
 namespace ombrix {
@@ -8,6 +9,40 @@ QString CommandLineText(int argc, char** argv) {
   QStringList parts;
   for (int i = 1; i < argc; ++i) parts << QString::fromLocal8Bit(argv[i]);
   return parts.join(QLatin1Char(' '));
+}
+
+namespace {
+
+// name inside folder, with "." and ".." segments taken out.
+QString JoinPath(const QString& folder, const QString& name) {
+  return QDir::cleanPath(folder + QLatin1Char('/') + name);
+}
+
+// The first candidate for a bare command name on PATH that leads to real_exe.
+QString FindOnPath(const QString& name, const QString& cwd, const QString& path_env,
+                   const QString& real_exe, const RealFileLookup& real_file_of) {
+  for (const QString& entry : path_env.split(QLatin1Char(':'))) {
+    const QString folder = entry.isEmpty() ? cwd : entry;
+    const QString candidate =
+        JoinPath(folder.startsWith(QLatin1Char('/')) ? folder : JoinPath(cwd, folder), name);
+    if (real_file_of(candidate) == real_exe) return candidate;
+  }
+  return QString();
+}
+
+}  // namespace
+
+QString StartedPath(const QString& argv0, const QString& cwd, const QString& path_env,
+                    const QString& real_exe, const RealFileLookup& real_file_of) {
+  if (argv0.isEmpty() || real_exe.isEmpty()) return real_exe;
+  QString started;
+  if (!argv0.contains(QLatin1Char('/'))) {
+    started = FindOnPath(argv0, cwd, path_env, real_exe, real_file_of);
+  } else {
+    started = argv0.startsWith(QLatin1Char('/')) ? QDir::cleanPath(argv0) : JoinPath(cwd, argv0);
+    if (real_file_of(started) != real_exe) started.clear();
+  }
+  return started.isEmpty() ? real_exe : started;
 }
 
 QString ManifestName(const QString& command_line, const QString& app_name) {

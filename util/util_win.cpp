@@ -15,9 +15,7 @@ namespace ombrix {
 namespace {
 
 QMutex g_path_mutex;
-QString g_executable_path;  // empty: read /proc/self/exe
-
-QString ReadSelfExe() { return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(); }
+QString g_executable_path;  // empty: the real executable
 
 // The process id a /proc entry names, or 0 for other entries.
 pid_t PidOfEntry(const char* name) {
@@ -40,9 +38,13 @@ QByteArray ExecutableFileName(pid_t pid) {
 
 bool IsFilePath(const QString& path) { return !path.isEmpty() && !path.contains(QChar(0)); }
 
+QString RealExecutablePath() { return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(); }
+
+QString RealFileOf(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
+
 QString ExecutablePath() {
   QMutexLocker lock(&g_path_mutex);
-  if (g_executable_path.isEmpty()) g_executable_path = ReadSelfExe();
+  if (g_executable_path.isEmpty()) g_executable_path = RealExecutablePath();
   return g_executable_path;
 }
 

@@ -27,15 +27,25 @@ struct Rect {
 // (the kernel would stop at the NUL and reach another file).
 bool IsFilePath(const QString& path);
 
-// Full path of the running executable. The web process runs inside WebKit's own
-// executable, so the shell hands its path over and the extension sets it here.
+// The path the shell was started by (the shell sets it at start-up; a link in
+// an app's folder stays the link), which names the app and its folder; the real
+// executable until it is set. The web process runs inside WebKit's own
+// executable, so the shell hands this path over and the extension sets it here.
 QString ExecutablePath();
 void SetExecutablePath(const QString& path);
 
-// The executable's directory; with a non-empty name, that name inside it.
+// The running program's own file, every symbolic link resolved (/proc/self/exe):
+// where the shell's own files (the page-side library) are.
+QString RealExecutablePath();
+
+// The real file path leads to through symbolic links; empty when there is none.
+QString RealFileOf(const QString& path);
+
+// The app's folder (the folder of ExecutablePath()); with a non-empty name,
+// that name inside it.
 QString GetFullPathInExecutionDirectory(const QString& file_name);
 
-// The executable's file name with every ".exe" removed.
+// The app's name: ExecutablePath()'s file name with every ".exe" removed.
 QString GetAppName();
 QString AppNameFromPath(const QString& executable_path);
 
@@ -44,7 +54,7 @@ QString AppNameFromPath(const QString& executable_path);
 // are skipped. Always true.
 bool KillProcess(const QString& exe_file_name);
 
-// Replaces every "${AppDir}" with the executable's directory.
+// Replaces every "${AppDir}" with the app's folder.
 QString ExpandAppDir(const QString& text);
 
 // Centres a width x height window on a screen of screen_width x screen_height.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "app/extension_init.h"
 #include "app/manifest_util.h"
 #include "app/version_page.h"
@@ -44,6 +48,40 @@ TEST(Paths, FullPathAndAppDirFollowTheExecutable) {
   EXPECT_EQ(ombrix::ExpandAppDir("${appdir}/cache"), "${appdir}/cache");
   ombrix::SetExecutablePath(QString());
   EXPECT_TRUE(ombrix::ExecutablePath().endsWith("/ombrix_unit_tests"));
+}
+
+// One installed shell and app folders holding links to it, as real files.
+TEST(Paths, StartedPathKeepsTheLinksFolderAndFallsBackToTheRealShell) {
+  QTemporaryDir root;
+  const QString r = root.path();
+  QDir(r).mkpath("usr/lib/ombrix");
+  QDir(r).mkpath("opt/shop");
+  QDir(r).mkpath("bin");
+  QFile shell(r + "/usr/lib/ombrix/ombrix");
+  ASSERT_TRUE(shell.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(QFile::link("../../usr/lib/ombrix/ombrix", r + "/opt/shop/shop"));
+  ASSERT_TRUE(QFile::link(r + "/usr/lib/ombrix/ombrix", r + "/bin/ombrix"));
+  QFile other(r + "/bin/shop");  // another program of the same name, earlier on PATH
+  ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+  const QString real = ombrix::RealFileOf(shell.fileName());
+  const auto started = [&](const QString& argv0, const QString& cwd, const QString& path) {
+    return ombrix::StartedPath(argv0, cwd, path, real, ombrix::RealFileOf);
+  };
+
+  EXPECT_EQ(started(r + "/opt/shop/shop", "/", ""), r + "/opt/shop/shop");
+  EXPECT_EQ(started("./shop", r + "/opt/shop", ""), r + "/opt/shop/shop");
+  EXPECT_EQ(started("../shop//./shop", r + "/opt/shop", ""), r + "/opt/shop/shop");
+  // A bare name is looked for on PATH; an empty entry is the working directory.
+  const QString path = "/nonexistent:" + r + "/bin::" + r + "/opt/shop";
+  EXPECT_EQ(started("shop", "/", path), r + "/opt/shop/shop");
+  EXPECT_EQ(started("ombrix", "/", path), r + "/bin/ombrix");
+  EXPECT_EQ(started("shop", r + "/opt/shop", "/nonexistent::"), r + "/opt/shop/shop");
+  EXPECT_EQ(started("opt/shop/shop", r, ""), r + "/opt/shop/shop");
+  // A name that leads elsewhere, or nowhere, gives the real shell.
+  EXPECT_EQ(started("shop", r + "/opt/shop", "/nonexistent"), real);
+  EXPECT_EQ(started(r + "/bin/shop", "/", ""), real);
+  EXPECT_EQ(started("-kiosk", "/", path), real);
+  EXPECT_EQ(started("", "/", path), real);
 }
 
 TEST(Placement, CentreRectClampsOnlyRightAndBottom) {
