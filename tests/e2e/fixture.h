@@ -16,10 +16,12 @@ namespace e2e {
 class ShellTest : public ::testing::Test {
  protected:
   virtual bool WithPanel() const { return false; }
+  // false: the shell's folder starts empty, for a shell installed elsewhere.
+  virtual bool CopiesBuiltShell() const { return true; }
 
   void SetUp() override {
     x_ = std::make_unique<XServer>(WithPanel());
-    shell_ = std::make_unique<Shell>(*x_);
+    shell_ = std::make_unique<Shell>(*x_, CopiesBuiltShell());
   }
 
   void TearDown() override {

@@ -147,10 +147,11 @@ std::string XServer::X(const std::string& command) const {
 
 void XServer::Screenshot(const std::string& path) const { X("import -window root '" + path + "'"); }
 
-Shell::Shell(const XServer& x) : x_(x) {
+Shell::Shell(const XServer& x, bool copy_built_shell) : x_(x) {
   const QString bin = QStringLiteral(OMBRIX_TEST_BIN_DIR);
-  QDir(dir()).mkpath("renderer");
   QDir(dir()).mkpath(".xdg/cache");
+  if (!copy_built_shell) return;
+  QDir(dir()).mkpath("renderer");
   QFile::copy(bin + "/ombrix", dir() + "/ombrix");
   QFile::copy(bin + "/renderer/libombrix-renderer.so", dir() + "/renderer/libombrix-renderer.so");
   QFile::setPermissions(dir() + "/ombrix", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -174,7 +175,12 @@ void Shell::WriteManifest(const QJsonObject& manifest, const QString& name) cons
 }
 
 void Shell::Start(const QStringList& args, const QString& cwd) {
-  std::vector<std::string> argv{(dir() + "/ombrix").toStdString()};
+  StartProgram(dir() + "/ombrix", args, cwd, {});
+}
+
+void Shell::StartProgram(const QString& program, const QStringList& args, const QString& cwd,
+                         const std::vector<std::string>& extra_env) {
+  std::vector<std::string> argv{program.toStdString()};
   for (const QString& arg : args) argv.push_back(arg.toStdString());
   const std::string xdg = (dir() + "/.xdg").toStdString();
   std::vector<std::string> env{"DISPLAY=" + x_.display(),
@@ -183,6 +189,7 @@ void Shell::Start(const QStringList& args, const QString& cwd) {
                                "XDG_CONFIG_HOME=" + xdg + "/config",
                                "NO_AT_BRIDGE=1",
                                "GTK_A11Y=none"};
+  env.insert(env.end(), extra_env.begin(), extra_env.end());
 #ifdef OMBRIX_TEST_PRELOAD
   // The engine's web process, built without the sanitizers, inherits this and
   // so can load the instrumented extension. A session bus of the shell's own,

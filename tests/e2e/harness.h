@@ -62,7 +62,9 @@ struct Geometry {
 // The shell copied into a temporary folder with its manifest and pages.
 class Shell {
  public:
-  explicit Shell(const XServer& x);
+  // copy_built_shell false: the folder starts empty (an app folder for a shell
+  // installed elsewhere, started with StartProgram).
+  explicit Shell(const XServer& x, bool copy_built_shell = true);
   ~Shell();
 
   QString dir() const { return dir_.path(); }
@@ -71,6 +73,10 @@ class Shell {
 
   // Starts the shell with these arguments, from working directory cwd (empty: /).
   void Start(const QStringList& args = {}, const QString& cwd = QString());
+  // Starts program (a path) instead of the copy, with extra "NAME=value" entries
+  // in its environment.
+  void StartProgram(const QString& program, const QStringList& args, const QString& cwd,
+                    const std::vector<std::string>& extra_env);
   // Waits for the shell to end; returns the exit status, or -1000 on time-out.
   int Wait(milliseconds limit = milliseconds(30000));
   bool Running();
