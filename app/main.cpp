@@ -1,6 +1,6 @@
-// Process entry of the shell: find the app's folder (the one it was started
-// from), choose and read the manifest, move to that folder, open the main window and run the main
-// loop.
+// Process entry of the shell: find the app's folder (the one the shell was
+// started from), choose and read the manifest, move to that folder, open the
+// main window and run the main loop.
 #include <gtk/gtk.h>
 #include <unistd.h>
 
