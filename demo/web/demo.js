@@ -374,7 +374,7 @@ function setUpTickets() {
       if (code === 0) readStock();
     }));
   });
-  if (field('fpj-device').value) attempt('tickets', connect);
+  if (native && field('fpj-device').value) attempt('tickets', connect);
 }
 
 // --------------------------------------------------------------- download --
@@ -511,7 +511,7 @@ function setUpSettings() {
       'reg-clear',
       () => settingsResult(
           'removed everything', ombrix.tool.removeregval(field('reg-key').value, '')));
-  attempt('settings', readSettings);
+  if (native) attempt('settings', readSettings);
 }
 
 // --------------------------------------------------------------- programs --
@@ -653,7 +653,7 @@ function setUpIpc() {
     const sent = ombrix.app.sendipcmsg(field('ipc-text').value);
     log('ipc', 'send to ' + channel + ': ' + ipcText(sent), sent === 0 ? 'ok' : 'error');
   });
-  attempt('ipc', listen);
+  if (native) attempt('ipc', listen);
 }
 
 // ------------------------------------------------------ dialogs and files --
@@ -763,7 +763,7 @@ function showAbout() {
 // Outside ombrix the panels are still set up: their buttons report the missing object.
 el('no-shell').hidden = native;
 setUpNavigation();
-attempt('about', showAbout);
+if (native) attempt('about', showAbout);
 setUpWindow();
 setUpTray();
 setUpSettings();
