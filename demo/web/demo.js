@@ -116,6 +116,19 @@ window.addEventListener('error', (event) => {
 // -------------------------------------------------------- run parameters --
 
 /**
+ * A run parameter's value: run-demo writes a space as %20, since the shell
+ * joins its arguments with spaces.
+ * @param {string} value
+ */
+function decodeParameter(value) {
+  try {
+    return decodeURIComponent(value);
+  } catch (error) {
+    return value;  // a lone % is kept as it is
+  }
+}
+
+/**
  * The words "name=value" of the run parameter. scripts/run-demo starts the
  * shell as `ombrix ombrix.json device=/dev/pts/N download=http://... tools=DIR`;
  * the first word names the manifest.
@@ -126,7 +139,7 @@ function runParameters() {
   if (!native) return found;
   for (const word of ombrix.app.runparam().split(' ')) {
     const equals = word.indexOf('=');
-    if (equals > 0) found[word.slice(0, equals)] = word.slice(equals + 1);
+    if (equals > 0) found[word.slice(0, equals)] = decodeParameter(word.slice(equals + 1));
   }
   return found;
 }
@@ -463,10 +476,16 @@ function setUpDownload() {
 
 // --------------------------------------------------------------- settings --
 
+/** The demo's own key; its value `price` prices the tickets. */
+const demoKey = 'HKEY_CURRENT_USER\\Software\\OmbrixDemo';
+
+/** @param {string} key */
+function settingsOf(key) {
+  return /** @type {{[name: string]: string}} */ (JSON.parse(ombrix.tool.getregval(key)));
+}
+
 function readSettings() {
-  const key = field('reg-key').value;
-  /** @type {{[name: string]: string}} */
-  const values = JSON.parse(ombrix.tool.getregval(key));
+  const values = settingsOf(field('reg-key').value);
   const body = /** @type {HTMLTableElement} */ (el('reg-table')).tBodies[0];
   body.textContent = '';
   for (const name of Object.keys(values)) {
@@ -475,42 +494,42 @@ function readSettings() {
     row.insertCell().textContent = values[name];
   }
   if (body.rows.length === 0) body.insertRow().insertCell().textContent = '(no values)';
-  ticketPrice = Number(values.price) || 0;
+  ticketPrice = Number(settingsOf(demoKey).price) || 0;
   el('sell-price').textContent = ticketPrice > 0 ? 'at ' + ticketPrice.toFixed(2) + ' each' : '';
 }
 
 /** @param {string} what @param {boolean} ok */
 function settingsResult(what, ok) {
   if (ok)
-    log('settings', what, 'ok');
+    log('settings', what + ': done', 'ok');
   else
     log('settings',
         what +
-            ' failed: the store could not be written, or the key\'s root is not spelt out (HKEY_CURRENT_USER, not HKCU)',
+            ': failed: the store could not be written, or the key\'s root is not spelt out (HKEY_CURRENT_USER, not HKCU)',
         'error');
   readSettings();
 }
 
 function setUpSettings() {
-  field('reg-key').value = 'HKEY_CURRENT_USER\\Software\\OmbrixDemo';
+  field('reg-key').value = demoKey;
   onClick('reg-read', readSettings);
   onClick('reg-save', () => {
     const name = field('reg-name').value.trim();
     if (!name) return log('settings', 'give the value a name', 'error');
     settingsResult(
-        'saved ' + name,
+        'save ' + name,
         ombrix.tool.setregval(field('reg-key').value, name, field('reg-value').value));
   });
   onClick('reg-remove', () => {
     const name = field('reg-name').value.trim();
     if (!name)
       return log('settings', 'name the value to remove (Remove all takes everything)', 'error');
-    settingsResult('removed ' + name, ombrix.tool.removeregval(field('reg-key').value, name));
+    settingsResult('remove ' + name, ombrix.tool.removeregval(field('reg-key').value, name));
   });
   onClick(
       'reg-clear',
       () => settingsResult(
-          'removed everything', ombrix.tool.removeregval(field('reg-key').value, '')));
+          'remove everything', ombrix.tool.removeregval(field('reg-key').value, '')));
   if (native) attempt('settings', readSettings);
 }
 
@@ -594,15 +613,15 @@ function ipcText(code) {
  * @param {string} name
  */
 function toolCommand(name) {
-  if (params.tools) return params.tools + '/' + name;
+  if (params.tools) return shellQuote(params.tools + '/' + name);
   const beside = appFolder + '/' + name;
-  return native && ombrix.file.exist(beside) ? beside : name;
+  return native && ombrix.file.exist(beside) ? shellQuote(beside) : name;
 }
 
 // clang-format off
 /** @param {string} text */
 function shellQuote(text) {
-  if (/^[A-Za-z0-9._=:@%+-]+$/.test(text)) return text;
+  if (/^[A-Za-z0-9._=:@%+\/-]+$/.test(text)) return text;
   return "'" + text.split("'").join("'\\''") + "'";
 }
 // clang-format on
