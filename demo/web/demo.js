@@ -49,7 +49,7 @@ const native = typeof ombrix !== 'undefined';
 const statusLine = el('status');
 
 /**
- * Adds a line to a panel's log; errors also go to the status line.
+ * Adds a line to a panel's log and shows it on the status line.
  * @param {string} panel @param {string} text @param {"ok"|"error"|""} [kind]
  */
 function log(panel, text, kind = '') {
