@@ -85,7 +85,7 @@ const thrownMeanings = [
 ];
 
 /** @param {unknown} error */
-function describeThrown(error) {
+function explainThrown(error) {
   let text = error instanceof Error ? error.message : String(error);
   const original = text;
   for (const [chinese, english] of thrownMeanings) text = text.split(chinese).join(english);
@@ -104,7 +104,7 @@ function attempt(panel, action) {
   try {
     action();
   } catch (error) {
-    log(panel, 'the call threw: ' + describeThrown(error), 'error');
+    log(panel, 'the call threw: ' + explainThrown(error), 'error');
   }
 }
 
