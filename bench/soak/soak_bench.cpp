@@ -7,9 +7,7 @@
 // sample against the target (under 5 MB, no descriptor growth) at the end.
 // The run fails only when the shell or its page stops, never on the target.
 #include <dirent.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +28,7 @@
 
 #include "fastipc/fastipc.h"
 #include "fastipc/qx.h"
+#include "loopback_server.h"
 #include "sim_process.h"
 
 namespace {
@@ -44,47 +43,19 @@ struct Plan {
   int reload_every_s;
 };
 
-// Answers every GET with the same small body, one connection at a time.
+// Answers every GET with the same small body.
 class SmallServer {
  public:
-  SmallServer() : body_(64 * 1024, 's') {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    std::thread([this] { Serve(); }).detach();
+  SmallServer()
+      : answer_(ombrix_test::ResponseHead(200, 64 * 1024, "application/octet-stream") +
+                std::string(64 * 1024, 's')),
+        server_([this](int client, const std::string&) { ombrix_test::SendAll(client, answer_); }) {
   }
-  int port() const { return port_; }
+  int port() const { return server_.port(); }
 
  private:
-  void Serve() {
-    const std::string head =
-        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-        "Content-Length: " +
-        std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n";
-    for (int client; (client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-      std::string seen;
-      char request[4096];
-      ssize_t n = 0;
-      while (seen.find("\r\n\r\n") == std::string::npos &&
-             (n = recv(client, request, sizeof request, 0)) > 0) {
-        seen.append(request, size_t(n));
-      }
-      if (n > 0) {
-        send(client, head.data(), head.size(), MSG_NOSIGNAL);
-        send(client, body_.data(), body_.size(), MSG_NOSIGNAL);
-      }
-      close(client);
-    }
-  }
-  std::string body_;
-  int listener_ = -1;
-  int port_ = 0;
+  const std::string answer_;
+  ombrix_test::LoopbackServer server_;
 };
 
 // Counts the messages the page sends to this program's channel.

@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "device/fpj_frame.h"
 #include "device/fpj_reader.h"
 #include "scripted_source.h"
+#include "tests/support/fuzz_options.h"
 
 namespace {
 
@@ -107,18 +107,12 @@ std::vector<uint8_t> RandomInput(std::mt19937& rng) {
   return in;
 }
 
-long Arg(int argc, char** argv, const char* name, long fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long seconds = Arg(argc, argv, "--seconds", 3);
-  std::mt19937 rng(uint32_t(Arg(argc, argv, "--seed", 1)));
+  const ombrix_test::FuzzOptions options = ombrix_test::ReadFuzzOptions(argc, argv);
+  const long seconds = options.seconds;
+  std::mt19937 rng(options.seed);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   long runs = 0;
   while (std::chrono::steady_clock::now() < end) {

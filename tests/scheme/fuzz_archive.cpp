@@ -11,11 +11,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 
 #include "scheme/archive_writer.h"
 #include "scheme/content_archive.h"
+#include "tests/support/fuzz_options.h"
 
 namespace {
 
@@ -84,18 +84,12 @@ QByteArray Mutate(QByteArray data, std::mt19937& rng) {
   return data;
 }
 
-long Arg(int argc, char** argv, const char* name, long fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long seconds = Arg(argc, argv, "--seconds", 3);
-  std::mt19937 rng(uint32_t(Arg(argc, argv, "--seed", 1)));
+  const ombrix_test::FuzzOptions options = ombrix_test::ReadFuzzOptions(argc, argv);
+  const long seconds = options.seconds;
+  std::mt19937 rng(options.seed);
   QTemporaryDir dir;
   const QString valid_path = dir.filePath("valid.data");
   const QString path = dir.filePath("fuzz.data");
