@@ -72,6 +72,7 @@ void SendToPage(const std::string& channel, const std::atomic<bool>* stop,
   for (long n = 0; !*stop; ++n) {
     fastipc::Client client;
     if (client.create(qx::s2w(channel), 1024) == fastipc::kOk) {
+      client.setBlockTimeout(3000);  // a reader gone with a reload never takes its block
       const std::string text = "to the page " + std::to_string(n);
       if (client.write(text.data(), uint32_t(text.size())) == fastipc::kOk) ++*sent;
     }
@@ -294,8 +295,10 @@ int main(int argc, char** argv) {
     const QJsonObject progress = ReadJson(app + "/progress.json");
     Sample sample{UsageOf(std::to_string(shell)), WebProcessesOf(shell),
                   long(progress["cycles"].toInt())};
-    alive = waitpid(shell, nullptr, WNOHANG) == 0 && sample.web.processes > 0 &&
-            progress != last_progress;  // the page went on since the last sample
+    // The page went on since the last sample (a slow machine may not have
+    // written its first progress by the first sample).
+    const bool went_on = progress != last_progress || (samples.empty() && progress.isEmpty());
+    alive = waitpid(shell, nullptr, WNOHANG) == 0 && sample.web.processes > 0 && went_on;
     last_progress = progress;
     PrintSample(std::chrono::duration_cast<seconds>(next - start).count(), sample, progress);
     samples.push_back(sample);

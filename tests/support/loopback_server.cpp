@@ -4,6 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
 namespace ombrix_test {
 
 namespace {
@@ -18,8 +22,9 @@ std::string ReadPath(int client) {
     if (n <= 0) return "";
     request.append(piece, size_t(n));
   }
-  const size_t start = request.find(' ') + 1;
-  return request.substr(start, request.find(' ', start) - start);
+  const size_t start = request.find(' ');
+  if (start == std::string::npos) return "";
+  return request.substr(start + 1, request.find(' ', start + 1) - start - 1);
 }
 
 }  // namespace
@@ -29,11 +34,14 @@ LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      listen(listener_, 16) != 0) {
+    std::perror("loopback server");
+    std::abort();  // every test of it would fail later and less clearly
+  }
   port_ = ntohs(address.sin_port);
-  listen(listener_, 16);
   accepting_ = std::thread([this] { Accept(); });
 }
 
@@ -47,7 +55,10 @@ LoopbackServer::~LoopbackServer() {
 }
 
 void LoopbackServer::Accept() {
-  for (int client; (client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+  for (;;) {
+    const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
+    if (client < 0) return;  // shut down by the destructor
     std::lock_guard<std::mutex> lock(mutex_);
     served_.insert(client);
     std::thread([this, client] { Serve(client); }).detach();
