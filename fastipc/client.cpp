@@ -80,9 +80,7 @@ uint32_t Client::Impl::claimBlock() {
 uint32_t Client::Impl::writeBlock(const char* data, uint32_t len, const char* id, int32_t type) {
   const uint32_t status = claimBlock();
   if (status != kOk) return status;
-  mapping.holdClaim(true);
   layout::fillBlock(view, type, id, data, len);
-  mapping.holdClaim(false);  // before the hand-over: the next holder may share this open
   layout::exchangeState(view, layout::kStateFull);
   write_event.set();
   return kOk;

@@ -95,14 +95,12 @@ void Server::Impl::endReading() {
 
 // A writer that dies while it holds the block (claimed, not yet full) would
 // stall every other writer until the channel is made anew. The reader frees a
-// block that stays claimed, its bytes unchanged and its claim lock held by no
-// live process, for this long. A live holder, however slow (a stopped writer,
-// another server's reader in a long onRead), keeps the block.
+// block that stays claimed, its bytes unchanged, for this long.
 constexpr auto kStuckClaim = std::chrono::seconds(5);
 
 void Server::Impl::watchForStuckClaim() {
   using Clock = std::chrono::steady_clock;
-  if (layout::loadState(view) != layout::kStateClaimed || mapping.claimHeldElsewhere()) {
+  if (layout::loadState(view) != layout::kStateClaimed) {
     stuck_since = Clock::time_point();
     return;
   }
@@ -134,7 +132,6 @@ void Server::Impl::readLoop() {
     }
     stuck_since = std::chrono::steady_clock::time_point();
     holding_block = true;
-    mapping.holdClaim(true);
     deliverBlock();
     if (view == nullptr) return;  // the listener closed the server
     releaseBlock();
@@ -153,7 +150,6 @@ void Server::Impl::deliverBlock() {
 
 void Server::Impl::releaseBlock() {
   holding_block = false;
-  mapping.holdClaim(false);
   layout::exchangeState(view, layout::kStateFree);
   if (read_event.valid()) read_event.set();
 }

@@ -86,29 +86,6 @@ unsigned char* SharedBlock::map(size_t bytes) {
   return view_;
 }
 
-// Open-file-description locks: each open of the object holds its own, also
-// within one process, and they never mix with the servers' flock.
-void SharedBlock::holdClaim(bool hold) {
-  if (fd_ < 0) return;
-  struct flock range {};
-  range.l_type = hold ? F_WRLCK : F_UNLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = 0;
-  range.l_len = 1;
-  while (fcntl(fd_, F_OFD_SETLKW, &range) != 0 && errno == EINTR) {
-  }
-}
-
-bool SharedBlock::claimHeldElsewhere() const {
-  if (fd_ < 0) return false;
-  struct flock range {};
-  range.l_type = F_WRLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = 0;
-  range.l_len = 1;
-  return fcntl(fd_, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
-}
-
 bool SharedBlock::lastServer() { return fd_ >= 0 && flockRetrying(fd_, LOCK_EX | LOCK_NB) == 0; }
 
 void SharedBlock::close() {

@@ -1,8 +1,7 @@
 // The shared memory object "/N_m" holding the block, plus the advisory lock
 // by which servers sharing one channel know whether they are alone on it.
 // A server holds a shared lock while it runs; the kernel drops it when the
-// process dies, so an object nobody locks was left by a killed server. A
-// second, byte-range lock marks who holds the block (see holdClaim).
+// process dies, so an object nobody locks was left by a killed server.
 #ifndef FASTIPC_SHARED_BLOCK_H_
 #define FASTIPC_SHARED_BLOCK_H_
 
@@ -29,13 +28,6 @@ class SharedBlock {
   bool openExisting(const std::string& name);
   // Maps `bytes` from offset 0; fails when the object is shorter.
   unsigned char* map(size_t bytes);
-  // The claim lock: whoever takes the block from free or full (a writer
-  // filling it, a reader delivering it) holds a lock on the object's first
-  // byte until just before handing the block on. The kernel drops it when the
-  // holder dies, so a block claimed without it was left by a dead process.
-  void holdClaim(bool hold);
-  // True when another open of the object (a live process) holds the claim lock.
-  bool claimHeldElsewhere() const;
   // True when no other server holds the channel any more.
   bool lastServer();
   void close();

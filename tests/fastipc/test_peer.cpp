@@ -46,10 +46,6 @@ int claimBlock(const std::string& channel) {
                                    __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
     return 205;
   }
-  struct flock claim {};  // the claim lock every writer holds while it fills the block
-  claim.l_type = F_WRLCK;
-  claim.l_len = 1;
-  if (fcntl(fd, F_OFD_SETLK, &claim) != 0) return 206;
   ready();
   for (;;) pause();
 }
