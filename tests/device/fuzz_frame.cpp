@@ -5,7 +5,6 @@
 //
 // Built with FPJ_LIBFUZZER it is a libFuzzer target; otherwise main() runs a
 // seeded random loop for a bounded time.
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -110,17 +109,14 @@ std::vector<uint8_t> RandomInput(std::mt19937& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ombrix_test::FuzzOptions options = ombrix_test::ReadFuzzOptions(argc, argv);
-  const long seconds = options.seconds;
-  std::mt19937 rng(options.seed);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  long runs = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    for (int i = 0; i < 256; ++i, ++runs) {
-      const std::vector<uint8_t> in = RandomInput(rng);
-      RunOne(in.data(), in.size());
-    }
-  }
+  const long runs =
+      ombrix_test::RunFuzz(ombrix_test::ReadFuzzOptions(argc, argv), [](std::mt19937& rng) {
+        for (int i = 0; i < 256; ++i) {
+          const std::vector<uint8_t> in = RandomInput(rng);
+          RunOne(in.data(), in.size());
+        }
+        return 256L;
+      });
   std::printf("fuzz_frame: %ld inputs, no failure\n", runs);
   return 0;
 }

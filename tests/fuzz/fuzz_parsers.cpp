@@ -6,9 +6,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 
 #include "app/manifest_util.h"
@@ -90,19 +90,13 @@ void RunOne(const QByteArray& input) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ombrix_test::FuzzOptions options = ombrix_test::ReadFuzzOptions(argc, argv);
-  const long seconds = options.seconds;
-  std::mt19937 rng(options.seed);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  long runs = 0;
   // The manifest's own diagnostics would drown the report.
   qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-  while (std::chrono::steady_clock::now() < end) {
-    for (const char* seed : kSeeds) {
-      RunOne(Mutate(QByteArray(seed), rng));
-      ++runs;
-    }
-  }
+  const long runs =
+      ombrix_test::RunFuzz(ombrix_test::ReadFuzzOptions(argc, argv), [](std::mt19937& rng) {
+        for (const char* seed : kSeeds) RunOne(Mutate(QByteArray(seed), rng));
+        return long(std::size(kSeeds));
+      });
   std::printf("fuzz_parsers: %ld inputs, no failure\n", runs);
   return 0;
 }

@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -87,9 +86,6 @@ QByteArray Mutate(QByteArray data, std::mt19937& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ombrix_test::FuzzOptions options = ombrix_test::ReadFuzzOptions(argc, argv);
-  const long seconds = options.seconds;
-  std::mt19937 rng(options.seed);
   QTemporaryDir dir;
   const QString valid_path = dir.filePath("valid.data");
   const QString path = dir.filePath("fuzz.data");
@@ -98,16 +94,15 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const int quiet = dup(1);  // the reader's status lines would drown the report
   Require(std::freopen("/dev/null", "w", stdout) != nullptr, "no /dev/null");
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  long runs = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(Mutate(valid, rng));
-    file.close();
-    ReadEvery(path);
-    ++runs;
-  }
+  const long runs =
+      ombrix_test::RunFuzz(ombrix_test::ReadFuzzOptions(argc, argv), [&](std::mt19937& rng) {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(Mutate(valid, rng));
+        file.close();
+        ReadEvery(path);
+        return 1L;
+      });
   std::fflush(stdout);
   dup2(quiet, 1);
   std::printf("fuzz_archive: %ld archives, no failure\n", runs);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 namespace ombrix_test {
 
@@ -22,6 +24,17 @@ inline FuzzOptions ReadFuzzOptions(int argc, char** argv) {
       options.seed = uint32_t(std::strtoul(argv[i + 1], nullptr, 10));
   }
   return options;
+}
+
+// Runs batch(rng) again and again, rng seeded from the options, until their
+// time is up; batch returns how many inputs it tried. Returns them all.
+template <typename Batch>
+long RunFuzz(const FuzzOptions& options, Batch batch) {
+  std::mt19937 rng(options.seed);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
+  long runs = 0;
+  while (std::chrono::steady_clock::now() < end) runs += batch(rng);
+  return runs;
 }
 
 }  // namespace ombrix_test
