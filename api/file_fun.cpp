@@ -71,8 +71,9 @@ namespace file_ops {
 
 namespace {
 
-// Copies what is left of source to fd in pieces; false on a read or write error.
+// Copies source from its start to fd in pieces; false on a read or write error.
 bool CopyTo(QFile& source, int fd) {
+  if (!source.seek(0)) return false;
   QByteArray piece(1 << 20, Qt::Uninitialized);
   for (;;) {
     const qint64 n = source.read(piece.data(), piece.size());
@@ -82,20 +83,21 @@ bool CopyTo(QFile& source, int fd) {
   }
 }
 
-// Writes into a target that is no regular file (a FIFO, a device) as it is.
+// Writes into a target that cannot be replaced (a FIFO, a device, a kernel
+// setting) as it is.
 bool FillInPlace(const QString& target, const std::function<bool(int fd)>& fill) {
   QFile file(target);
   if (!file.open(QIODevice::WriteOnly)) return false;
   return fill(file.handle());
 }
 
-// Replaces target with what fill writes, durably; a target that is no regular
-// file is written in place.
+// Replaces target with what fill writes, durably; a target that cannot be
+// replaced is written in place.
 bool Replace(const QString& target, const std::function<bool(int fd)>& fill, int new_mode = -1) {
   switch (ReplaceFile(target, fill, new_mode)) {
     case ReplaceResult::kReplaced:
       return true;
-    case ReplaceResult::kNotRegular:
+    case ReplaceResult::kInPlace:
       return FillInPlace(target, fill);
     case ReplaceResult::kFailed:
       break;

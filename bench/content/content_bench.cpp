@@ -4,9 +4,7 @@
 // ombrix.requestfile against curl from the same loopback server, with the web
 // process's memory during the download.
 #include <dirent.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +22,7 @@
 #include <fstream>
 #include <thread>
 
+#include "loopback_server.h"
 #include "scheme/archive_writer.h"
 
 namespace {
@@ -35,54 +34,28 @@ struct Sizes {
   int rounds;
 };
 
-// Serves /blob: megabytes bytes of a repeating pattern, sent from one buffer.
+// Serves every path with bytes bytes of one repeating piece.
 class BlobServer {
  public:
-  explicit BlobServer(qint64 bytes) : bytes_(bytes), piece_(1 << 20, 'b') {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    std::thread([this] {
-      for (int client; (client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-        std::thread([this, client] { Serve(client); }).detach();
-      }
-    }).detach();
-  }
-  int port() const { return port_; }
+  explicit BlobServer(qint64 bytes)
+      : bytes_(bytes),
+        piece_(1 << 20, 'b'),
+        server_([this](int client, const std::string&) { Answer(client); }) {}
+  int port() const { return server_.port(); }
 
  private:
-  void Serve(int client) {
-    char request[4096];
-    std::string seen;
-    while (seen.find("\r\n\r\n") == std::string::npos) {
-      const ssize_t n = recv(client, request, sizeof request, 0);
-      if (n <= 0) return (void)close(client);
-      seen.append(request, size_t(n));
+  void Answer(int client) const {
+    bool ok = ombrix_test::SendAll(
+        client, ombrix_test::ResponseHead(200, bytes_, "application/octet-stream"));
+    for (qint64 left = bytes_; ok && left > 0; left -= qint64(piece_.size())) {
+      ok = ombrix_test::SendAll(client, piece_.data(),
+                                size_t(std::min<qint64>(left, piece_.size())));
     }
-    const std::string head =
-        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-        "Content-Length: " +
-        std::to_string(bytes_) + "\r\nConnection: close\r\n\r\n";
-    bool ok = send(client, head.data(), head.size(), MSG_NOSIGNAL) > 0;
-    for (qint64 left = bytes_; ok && left > 0;) {
-      const size_t n = size_t(std::min<qint64>(left, piece_.size()));
-      const ssize_t sent = send(client, piece_.data(), n, MSG_NOSIGNAL);
-      ok = sent > 0;
-      left -= sent;
-    }
-    close(client);
   }
 
-  qint64 bytes_;
-  std::string piece_;
-  int listener_ = -1;
-  int port_ = 0;
+  const qint64 bytes_;
+  const std::string piece_;
+  ombrix_test::LoopbackServer server_;
 };
 
 void WriteFile(const QString& path, const QByteArray& data) {

@@ -7,9 +7,7 @@
 // sample against the target (under 5 MB, no descriptor growth) at the end.
 // The run fails only when the shell or its page stops, never on the target.
 #include <dirent.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +28,7 @@
 
 #include "fastipc/fastipc.h"
 #include "fastipc/qx.h"
+#include "loopback_server.h"
 #include "sim_process.h"
 
 namespace {
@@ -44,47 +43,19 @@ struct Plan {
   int reload_every_s;
 };
 
-// Answers every GET with the same small body, one connection at a time.
+// Answers every GET with the same small body.
 class SmallServer {
  public:
-  SmallServer() : body_(64 * 1024, 's') {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    std::thread([this] { Serve(); }).detach();
+  SmallServer()
+      : answer_(ombrix_test::ResponseHead(200, 64 * 1024, "application/octet-stream") +
+                std::string(64 * 1024, 's')),
+        server_([this](int client, const std::string&) { ombrix_test::SendAll(client, answer_); }) {
   }
-  int port() const { return port_; }
+  int port() const { return server_.port(); }
 
  private:
-  void Serve() {
-    const std::string head =
-        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-        "Content-Length: " +
-        std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n";
-    for (int client; (client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-      std::string seen;
-      char request[4096];
-      ssize_t n = 0;
-      while (seen.find("\r\n\r\n") == std::string::npos &&
-             (n = recv(client, request, sizeof request, 0)) > 0) {
-        seen.append(request, size_t(n));
-      }
-      if (n > 0) {
-        send(client, head.data(), head.size(), MSG_NOSIGNAL);
-        send(client, body_.data(), body_.size(), MSG_NOSIGNAL);
-      }
-      close(client);
-    }
-  }
-  std::string body_;
-  int listener_ = -1;
-  int port_ = 0;
+  const std::string answer_;
+  ombrix_test::LoopbackServer server_;
 };
 
 // Counts the messages the page sends to this program's channel.
@@ -101,6 +72,7 @@ void SendToPage(const std::string& channel, const std::atomic<bool>* stop,
   for (long n = 0; !*stop; ++n) {
     fastipc::Client client;
     if (client.create(qx::s2w(channel), 1024) == fastipc::kOk) {
+      client.setBlockTimeout(3000);  // a reader gone with a reload never takes its block
       const std::string text = "to the page " + std::to_string(n);
       if (client.write(text.data(), uint32_t(text.size())) == fastipc::kOk) ++*sent;
     }
@@ -323,8 +295,10 @@ int main(int argc, char** argv) {
     const QJsonObject progress = ReadJson(app + "/progress.json");
     Sample sample{UsageOf(std::to_string(shell)), WebProcessesOf(shell),
                   long(progress["cycles"].toInt())};
-    alive = waitpid(shell, nullptr, WNOHANG) == 0 && sample.web.processes > 0 &&
-            progress != last_progress;  // the page went on since the last sample
+    // The page went on since the last sample (a slow machine may not have
+    // written its first progress by the first sample).
+    const bool went_on = progress != last_progress || (samples.empty() && progress.isEmpty());
+    alive = waitpid(shell, nullptr, WNOHANG) == 0 && sample.web.processes > 0 && went_on;
     last_progress = progress;
     PrintSample(std::chrono::duration_cast<seconds>(next - start).count(), sample, progress);
     samples.push_back(sample);

@@ -5,17 +5,16 @@
 //
 // Built with FPJ_LIBFUZZER it is a libFuzzer target; otherwise main() runs a
 // seeded random loop for a bounded time.
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "device/fpj_frame.h"
 #include "device/fpj_reader.h"
 #include "scripted_source.h"
+#include "tests/support/fuzz_options.h"
 
 namespace {
 
@@ -107,26 +106,17 @@ std::vector<uint8_t> RandomInput(std::mt19937& rng) {
   return in;
 }
 
-long Arg(int argc, char** argv, const char* name, long fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long seconds = Arg(argc, argv, "--seconds", 3);
-  std::mt19937 rng(uint32_t(Arg(argc, argv, "--seed", 1)));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  long runs = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    for (int i = 0; i < 256; ++i, ++runs) {
-      const std::vector<uint8_t> in = RandomInput(rng);
-      RunOne(in.data(), in.size());
-    }
-  }
+  const long runs =
+      ombrix_test::RunFuzz(ombrix_test::ReadFuzzOptions(argc, argv), [](std::mt19937& rng) {
+        for (int i = 0; i < 256; ++i) {
+          const std::vector<uint8_t> in = RandomInput(rng);
+          RunOne(in.data(), in.size());
+        }
+        return 256L;
+      });
   std::printf("fuzz_frame: %ld inputs, no failure\n", runs);
   return 0;
 }

@@ -1,9 +1,7 @@
 // Apps served from the content archive through the client scheme, and files
 // downloaded by pages from a real HTTP server on loopback.
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -11,9 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <atomic>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "fixture.h"
 #include "scheme/archive_writer.h"
@@ -123,87 +118,32 @@ TEST_F(ContentTest, PageFromTheArchiveLoadsItsFilesAndSeesAReplacedArchive) {
 // client to go).
 class HttpServer {
  public:
-  explicit HttpServer(QByteArray big) : big_(std::move(big)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 16);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Accept(); });
-  }
-  ~HttpServer() {
-    stop_ = true;
-    shutdown(listener_, SHUT_RDWR);
-    close(listener_);
-    thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const int client : clients_) shutdown(client, SHUT_RDWR);  // ends a waiting /slow
-    for (std::thread& serving : serving_) serving.join();
-    for (const int client : clients_) close(client);
-  }
-  int port() const { return port_; }
+  explicit HttpServer(QByteArray big)
+      : big_(big.toStdString()),
+        server_([this](int client, const std::string& path) { Answer(client, path); }) {}
+  int port() const { return server_.port(); }
   int slow_left() const { return slow_left_; }
 
  private:
-  void Accept() {
-    while (!stop_) {
-      const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) return;
-      std::lock_guard<std::mutex> lock(mutex_);
-      clients_.push_back(client);
-      serving_.emplace_back([this, client] { Serve(client); });
-    }
-  }
-
-  void Serve(int client) {
-    std::string request;
-    char piece[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      const ssize_t n = recv(client, piece, sizeof piece, 0);
-      if (n <= 0) return;
-      request.append(piece, size_t(n));
-    }
-    const std::string path = request.substr(4, request.find(' ', 4) - 4);
+  void Answer(int client, const std::string& path) {
+    using ombrix_test::ResponseHead;
+    using ombrix_test::SendAll;
     if (path == "/big") {
-      Send(client, Head(200, big_.size()) + big_.toStdString());
+      SendAll(client, ResponseHead(200, big_.size()) + big_);
     } else if (path == "/cut") {
-      Send(client, Head(200, 1000000) + std::string(100000, 'c'));
+      SendAll(client, ResponseHead(200, 1000000) + std::string(100000, 'c'));
     } else if (path == "/slow") {
-      Send(client, Head(200, 10000000) + std::string(65536, 's'));
+      SendAll(client, ResponseHead(200, 10000000) + std::string(65536, 's'));
       pollfd wait{client, POLLIN, 0};
       if (poll(&wait, 1, 30000) == 1) ++slow_left_;  // the client went
     } else {
-      Send(client,
-           "HTTP/1.1 404 Not Found\r\nContent-Length: 8\r\nConnection: close\r\n\r\nnot here");
-    }
-    shutdown(client, SHUT_RDWR);  // closed when the server ends, so no number is reused meanwhile
-  }
-
-  static std::string Head(int status, qint64 length) {
-    return "HTTP/1.1 " + std::to_string(status) +
-           " OK\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
-  }
-  static void Send(int client, const std::string& data) {
-    for (size_t sent = 0; sent < data.size();) {
-      const ssize_t n = send(client, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      sent += size_t(n);
+      SendAll(client, ResponseHead(404, 8) + "not here");
     }
   }
 
-  QByteArray big_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;  // guards clients_ and serving_
-  std::vector<int> clients_;
-  std::vector<std::thread> serving_;
+  std::string big_;
   std::atomic<int> slow_left_{0};
-  std::thread thread_;
+  ombrix_test::LoopbackServer server_;  // last: it ends first, while the rest still stands
 };
 
 TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {

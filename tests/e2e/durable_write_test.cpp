@@ -28,8 +28,12 @@ TEST_F(DurableWriteTest, KilledWhileWritingLeavesTheOldOrTheNewContentWhole) {
   const QString target = keep.filePath("state.txt");
   const QByteArray first = QByteArray(300000, 'a') + "\r\n";
   const QByteArray second = QByteArray(300000, 'b') + "\r\n";
+  {
+    QFile old(target);  // a kill before the page's first write finds this
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(first) == first.size());
+  }
   std::mt19937 random(20261208);
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     shell_ = std::make_unique<Shell>(*x_);
     shell_->WriteFile("web/index.html", TestPage(R"(

@@ -1,10 +1,7 @@
 #include "harness.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -273,94 +270,28 @@ QJsonObject Shell::WaitForResults(milliseconds limit, const QString& name) {
 }
 
 SlowServer::SlowServer(QByteArray body, QByteArray type)
-    : body_(std::move(body)), type_(std::move(type)) {
-  listener_ = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  listen(listener_, 8);
-  thread_ = std::thread([this] { Serve(); });
+    : body_(std::move(body)),
+      type_(std::move(type)),
+      server_([this](int client, const std::string&) { Answer(client); }) {}
+
+void SlowServer::Answer(int client) {
+  asked_ = true;
+  WaitFor([this] { return released_.load(); }, milliseconds(60000));
+  ombrix_test::SendAll(client, ombrix_test::ResponseHead(200, body_.size(), type_.toStdString(),
+                                                         "Access-Control-Allow-Origin: *\r\n") +
+                                   body_.toStdString());
 }
 
-SlowServer::~SlowServer() {
-  stop_ = true;
-  released_ = true;
-  shutdown(listener_, SHUT_RDWR);
-  close(listener_);
-  thread_.join();
-}
+PageServer::PageServer(std::map<std::string, QByteArray> pages)
+    : pages_(std::move(pages)),
+      server_([this](int client, const std::string& path) { Answer(client, path); }) {}
 
-void SlowServer::Serve() {
-  while (!stop_) {
-    const int client = accept(listener_, nullptr, nullptr);
-    if (client < 0) return;
-    char request[4096];
-    if (read(client, request, sizeof(request)) > 0) asked_ = true;
-    WaitFor([this] { return released_.load(); }, milliseconds(60000));
-    const QByteArray response = "HTTP/1.1 200 OK\r\nContent-Type: " + type_ +
-                                "\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: " +
-                                QByteArray::number(body_.size()) + "\r\nConnection: close\r\n\r\n" +
-                                body_;
-    (void)!write(client, response.constData(), response.size());
-    close(client);
-  }
-}
-
-PageServer::PageServer(std::map<std::string, QByteArray> pages) : pages_(std::move(pages)) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  listen(listener_, 16);
-  thread_ = std::thread([this] { Accept(); });
-}
-
-PageServer::~PageServer() {
-  stop_ = true;
-  shutdown(listener_, SHUT_RDWR);
-  close(listener_);
-  thread_.join();
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const int client : clients_) shutdown(client, SHUT_RDWR);  // ends a waiting read
-  for (std::thread& serving : serving_) serving.join();
-  for (const int client : clients_) close(client);
-}
-
-void PageServer::Accept() {
-  while (!stop_) {
-    const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    clients_.push_back(client);
-    serving_.emplace_back([this, client] { Serve(client); });
-  }
-}
-
-void PageServer::Serve(int client) const {
-  std::string request;
-  char piece[4096];
-  while (request.find("\r\n\r\n") == std::string::npos) {
-    const ssize_t n = recv(client, piece, sizeof(piece), 0);
-    if (n <= 0) return;
-    request.append(piece, size_t(n));
-  }
-  const size_t start = request.find(' ') + 1;
-  const auto page = pages_.find(request.substr(start, request.find(' ', start) - start));
+void PageServer::Answer(int client, const std::string& path) const {
+  const auto page = pages_.find(path);
   const QByteArray body = page == pages_.end() ? QByteArray("not here") : page->second;
-  const QByteArray response =
-      QByteArray(page == pages_.end() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK") +
-      "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  (void)!send(client, response.constData(), size_t(response.size()), MSG_NOSIGNAL);
-  shutdown(client, SHUT_RDWR);  // closed when the server ends, so no number is reused meanwhile
+  ombrix_test::SendAll(client, ombrix_test::ResponseHead(page == pages_.end() ? 404 : 200,
+                                                         body.size(), "text/html; charset=utf-8") +
+                                   body.toStdString());
 }
 
 }  // namespace e2e

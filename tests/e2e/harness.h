@@ -14,10 +14,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "loopback_server.h"
 
 namespace e2e {
 
@@ -103,46 +103,35 @@ class Shell {
   std::string bus_address_;
 };
 
-// A one-shot HTTP server on loopback that holds every answer until Release().
+// An HTTP server on loopback that holds every answer until Release().
 class SlowServer {
  public:
   explicit SlowServer(QByteArray body, QByteArray type = "application/javascript");
-  ~SlowServer();
-  int port() const { return port_; }
+  ~SlowServer() { Release(); }
+  int port() const { return server_.port(); }
   bool asked() const { return asked_; }
   void Release() { released_ = true; }
 
  private:
-  void Serve();
-  int listener_ = -1;
-  int port_ = 0;
+  void Answer(int client);
   QByteArray body_;
   QByteArray type_;
   std::atomic<bool> asked_{false};
   std::atomic<bool> released_{false};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  ombrix_test::LoopbackServer server_;  // last: it ends first, while the rest still stands
 };
 
 // An HTTP server on loopback that answers GET of each path with its page (404
-// for others), one thread per connection.
+// for others).
 class PageServer {
  public:
   explicit PageServer(std::map<std::string, QByteArray> pages);
-  ~PageServer();
-  int port() const { return port_; }
+  int port() const { return server_.port(); }
 
  private:
-  void Accept();
-  void Serve(int client) const;
+  void Answer(int client, const std::string& path) const;
   std::map<std::string, QByteArray> pages_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<int> clients_;
-  std::vector<std::thread> serving_;
-  std::thread thread_;
+  ombrix_test::LoopbackServer server_;
 };
 
 }  // namespace e2e

@@ -6,15 +6,15 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <iterator>
 #include <random>
 
 #include "app/manifest_util.h"
 #include "browser/window_rules.h"
 #include "samples/query_rules.h"
+#include "tests/support/fuzz_options.h"
 
 namespace {
 
@@ -87,28 +87,16 @@ void RunOne(const QByteArray& input) {
   (void)settings;
 }
 
-long Arg(int argc, char** argv, const char* name, long fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long seconds = Arg(argc, argv, "--seconds", 3);
-  std::mt19937 rng(uint32_t(Arg(argc, argv, "--seed", 1)));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  long runs = 0;
   // The manifest's own diagnostics would drown the report.
   qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-  while (std::chrono::steady_clock::now() < end) {
-    for (const char* seed : kSeeds) {
-      RunOne(Mutate(QByteArray(seed), rng));
-      ++runs;
-    }
-  }
+  const long runs =
+      ombrix_test::RunFuzz(ombrix_test::ReadFuzzOptions(argc, argv), [](std::mt19937& rng) {
+        for (const char* seed : kSeeds) RunOne(Mutate(QByteArray(seed), rng));
+        return long(std::size(kSeeds));
+      });
   std::printf("fuzz_parsers: %ld inputs, no failure\n", runs);
   return 0;
 }

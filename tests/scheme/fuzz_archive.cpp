@@ -8,14 +8,13 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 
 #include "scheme/archive_writer.h"
 #include "scheme/content_archive.h"
+#include "tests/support/fuzz_options.h"
 
 namespace {
 
@@ -84,18 +83,9 @@ QByteArray Mutate(QByteArray data, std::mt19937& rng) {
   return data;
 }
 
-long Arg(int argc, char** argv, const char* name, long fallback) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
-  }
-  return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long seconds = Arg(argc, argv, "--seconds", 3);
-  std::mt19937 rng(uint32_t(Arg(argc, argv, "--seed", 1)));
   QTemporaryDir dir;
   const QString valid_path = dir.filePath("valid.data");
   const QString path = dir.filePath("fuzz.data");
@@ -104,16 +94,15 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const int quiet = dup(1);  // the reader's status lines would drown the report
   Require(std::freopen("/dev/null", "w", stdout) != nullptr, "no /dev/null");
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  long runs = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(Mutate(valid, rng));
-    file.close();
-    ReadEvery(path);
-    ++runs;
-  }
+  const long runs =
+      ombrix_test::RunFuzz(ombrix_test::ReadFuzzOptions(argc, argv), [&](std::mt19937& rng) {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(Mutate(valid, rng));
+        file.close();
+        ReadEvery(path);
+        return 1L;
+      });
   std::fflush(stdout);
   dup2(quiet, 1);
   std::printf("fuzz_archive: %ld archives, no failure\n", runs);

@@ -1,4 +1,5 @@
-// Replacing files: through links, with the old permissions, and nothing
+// Replacing files: through links, with the old permissions, kernel settings
+// in place, and nothing
 // changed when the new content cannot be written, also on a full disk.
 #include "util/durable_file.h"
 
@@ -60,7 +61,13 @@ TEST(ReplaceFile, KeepsLinksAndPermissionsAndLeavesTheOldContentOnFailure) {
             ReplaceResult::kFailed);
   const QString fifo = dir.filePath("fifo");
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  EXPECT_EQ(ReplaceFile(fifo, [](int) { return true; }), ReplaceResult::kNotRegular);
+  EXPECT_EQ(ReplaceFile(fifo, [](int) { return true; }), ReplaceResult::kInPlace);
+
+  // A name as long as a file system allows is still replaced beside itself; a
+  // kernel setting (a file of /proc) is written in place.
+  EXPECT_TRUE(Fill(dir.filePath(QString(255, 'n')), "long"));
+  EXPECT_TRUE(file_ops::Write(QStringLiteral("/proc/thread-self/comm"), QStringLiteral("renamed")));
+  EXPECT_TRUE(ReadAll(QStringLiteral("/proc/thread-self/comm")).startsWith("renamed"));
 }
 
 // On a full disk a write or a copy fails, the old content stays and nothing

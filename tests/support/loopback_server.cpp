@@ -1,0 +1,100 @@
+#include "loopback_server.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace ombrix_test {
+
+namespace {
+
+// The path of a request line ("GET /path HTTP/1.1"), or "" when the client
+// went before its request's head was complete.
+std::string ReadPath(int client) {
+  std::string request;
+  char piece[4096];
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    const ssize_t n = recv(client, piece, sizeof piece, 0);
+    if (n <= 0) return "";
+    request.append(piece, size_t(n));
+  }
+  const size_t start = request.find(' ');
+  if (start == std::string::npos) return "";
+  return request.substr(start + 1, request.find(' ', start + 1) - start - 1);
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      listen(listener_, 16) != 0) {
+    std::perror("loopback server");
+    std::abort();  // every test of it would fail later and less clearly
+  }
+  port_ = ntohs(address.sin_port);
+  accepting_ = std::thread([this] { Accept(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+  shutdown(listener_, SHUT_RDWR);  // ends the waiting accept
+  accepting_.join();
+  close(listener_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (const int client : served_) shutdown(client, SHUT_RDWR);
+  done_.wait(lock, [this] { return served_.empty(); });
+}
+
+void LoopbackServer::Accept() {
+  for (;;) {
+    const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
+    if (client < 0) return;  // shut down by the destructor
+    std::lock_guard<std::mutex> lock(mutex_);
+    served_.insert(client);
+    std::thread([this, client] { Serve(client); }).detach();
+  }
+}
+
+void LoopbackServer::Serve(int client) {
+  const std::string path = ReadPath(client);
+  if (!path.empty()) handler_(client, path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  close(client);  // under the lock, so the destructor never shuts down a reused number
+  served_.erase(client);
+  done_.notify_all();
+}
+
+std::string ResponseHead(int status, long long length, const std::string& type,
+                         const std::string& extra) {
+  return "HTTP/1.1 " + std::to_string(status) +
+         (status == 200   ? " OK"
+          : status == 404 ? " Not Found"
+                          : " Error") +
+         "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(length) + "\r\n" +
+         extra + "Connection: close\r\n\r\n";
+}
+
+bool SendAll(int client, const char* data, size_t size) {
+  for (size_t sent = 0; sent < size;) {
+    const ssize_t n = send(client, data + sent, size - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += size_t(n);
+  }
+  return true;
+}
+
+bool SendAll(int client, const std::string& data) {
+  return SendAll(client, data.data(), data.size());
+}
+
+}  // namespace ombrix_test
