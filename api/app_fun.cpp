@@ -8,6 +8,7 @@
 
 #include "app/manifest_util.h"
 #include "renderer/page_messages.h"
+#include "util/log_text.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -294,7 +295,8 @@ bool AppFunHandler::RunApp(const JsArgs& arguments) {
   const QStringList parts = QProcess::splitCommand(arguments[0].GetStringValue());
   if (parts.isEmpty()) return true;
   const bool started = QProcess::startDetached(parts.first(), parts.mid(1));
-  qDebug() << "runapp" << parts << (started ? "started" : "did not start");
+  qDebug() << "runapp" << LogText(arguments[0].GetStringValue())
+           << (started ? "started" : "did not start");
   return true;
 }
 

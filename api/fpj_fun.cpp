@@ -280,10 +280,10 @@ ArgInfo Describe(const JsValue& value) {
 }
 
 std::vector<ArgInfo> Describe(const JsArgs& arguments) {
-  std::vector<ArgInfo> described;
-  described.reserve(arguments.size());
-  for (const JsValue& value : arguments) described.push_back(Describe(value));
-  return described;
+  std::vector<ArgInfo> infos;
+  infos.reserve(arguments.size());
+  for (const JsValue& value : arguments) infos.push_back(Describe(value));
+  return infos;
 }
 
 // On the page's thread: hands a finished job's result to the call's callback.

@@ -7,6 +7,7 @@
 #include "browser/ombrix_cef_handler_win.h"
 #include "samples/dialog_test.h"
 #include "samples/window_test.h"
+#include "util/log_text.h"
 
 namespace {
 
@@ -280,7 +281,8 @@ gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent eve
                                         GError* error, gpointer self) {
   (void)event;
   auto* handler = static_cast<OmbrixCefHandler*>(self);
-  qDebug() << "load failed" << uri << (error ? error->message : "");
+  qDebug() << "load failed" << ombrix::LogText(QString::fromUtf8(uri ? uri : ""))
+           << (error ? error->message : "");
   handler->failed_load_ = FailedLoad{view, QString::fromUtf8(uri ? uri : ""), true};
   handler->ApplyLaunchState(true);
   return FALSE;  // let the engine show its error page

@@ -238,7 +238,7 @@ declare namespace Ombrix {
    * -109 no reply in time, or a reply of the wrong length (also: the port failed
    * to open).
    */
-  type FpjCode = 0|- 100|- 102|- 103|- 104|- 105|- 106|- 107|- 108|- 109;
+  type FpjCode = 0 | -100 | -102 | -103 | -104 | -105 | -106 | -107 | -108 | -109;
 
   /**
    * A dispenser call refused because another of the page's dispenser jobs runs
@@ -253,7 +253,7 @@ declare namespace Ombrix {
 
   interface Fpj {
     /** Opens the serial port (e.g. "/dev/ttyUSB0"): 0 open, -100 not. */
-    open(port: string): 0|- 100|FpjBusy;
+    open(port: string): 0 | -100 | FpjBusy;
     /** Closes the port; the next `open` tries again. */
     close(): true|FpjBusy;
     reset(callback: FpjDone): FpjStart;
@@ -266,7 +266,7 @@ declare namespace Ombrix {
     setholenum(holes: number, callback: FpjDone): FpjStart;
     queryversion(callback: (code: FpjCode, version: string) => void): FpjStart;
     /** 0 when the port is open for reading and writing, else -100. */
-    getportstatus(): 0|- 100|FpjBusy;
+    getportstatus(): 0 | -100 | FpjBusy;
     querysensorstatus(callback: FpjDone): FpjStart;
     /** Compensation distance in units of 0.25 mm (16 bits). */
     setrange(distance: number, callback: FpjDone): FpjStart;
@@ -305,7 +305,8 @@ declare namespace Ombrix {
   }
 
   /** `detail.state` of the `windowstate` event. */
-  type WindowState =|'windowstate.max'|'windowstate.min'|'windowstate.normal'|'windowstate.show'|
+  type WindowState =
+      'windowstate.max' | 'windowstate.min' | 'windowstate.normal' | 'windowstate.show' |
       'windowstate.hide';
 
   type WindowStateEvent = CustomEvent<{state: WindowState}>;

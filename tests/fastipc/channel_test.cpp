@@ -189,7 +189,7 @@ void expectPieces(const std::vector<MemBlock>& blocks, size_t first,
   }
 }
 
-TEST(FastipcTransfer, MessagesAroundTheBlockSizeTravelAsDescribedPieces) {
+TEST(FastipcTransfer, MessagesAroundTheBlockSizeTravelIn1KPieces) {
   const std::string channel = uniqueChannel("sizes");
   RunningServer s(channel);
   ASSERT_EQ(s.status, 0);
