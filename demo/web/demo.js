@@ -259,10 +259,20 @@ const fpjMeanings = {
   '-200': 'busy: another dispenser command is still running',
 };
 
+/**
+ * A result number with what it means, e.g. "code -102: ...".
+ * @param {string} label
+ * @param {{[code: string]: string}} meanings
+ * @param {number} code
+ */
+function codeText(label, meanings, code) {
+  const meaning = meanings[String(code)];
+  return label + ' ' + code + (meaning ? ': ' + meaning : '');
+}
+
 /** @param {number} code */
 function fpjText(code) {
-  const meaning = /** @type {{[code: string]: string}} */ (fpjMeanings)[String(code)];
-  return 'code ' + code + (meaning ? ': ' + meaning : '');
+  return codeText('code', fpjMeanings, code);
 }
 
 /**
@@ -603,8 +613,7 @@ const ipcMeanings = {
 
 /** @param {number} code */
 function ipcText(code) {
-  const meaning = /** @type {{[code: string]: string}} */ (ipcMeanings)[String(code)];
-  return 'status ' + code + (meaning ? ': ' + meaning : '');
+  return codeText('status', ipcMeanings, code);
 }
 
 /**
