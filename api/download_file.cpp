@@ -191,10 +191,8 @@ void DownloadFile::Finish(bool ok) {
 
 void DownloadFile::Abort() {
   if (!running_) return;
-  running_ = false;
+  Cancel();
   Downloads().erase(uuid());
-  g_cancellable_cancel(cancellable_);
-  file_.close();
   PostCompletion(shared_from_this(), QStringLiteral("abort"), nullptr, true);
 }
 

@@ -11,8 +11,8 @@
 
 namespace {
 
-WebKitSettings* NewSettings(const ManifestUtil& manifest) {
-  const bool universal = ombrix::FileUrlsReachEveryOrigin(manifest.TrustPolicy(nullptr));
+WebKitSettings* NewSettings(const ManifestUtil& manifest, const ombrix::TrustedOrigins& trust) {
+  const bool universal = ombrix::FileUrlsReachEveryOrigin(trust);
   return webkit_settings_new_with_settings(
       "enable-developer-extras", !manifest.disable_debug_tool_,  //
       "javascript-can-access-clipboard", TRUE,                   //
@@ -108,7 +108,7 @@ WebKitWebView* OmbrixCefHandler::NewView(WebKitWebView* related) {
   if (related) {
     view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related, nullptr));
   } else {
-    WebKitSettings* settings = NewSettings(manifest_);
+    WebKitSettings* settings = NewSettings(manifest_, trust_);
     view = WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_, "settings", settings, nullptr));
     g_object_unref(settings);

@@ -14,6 +14,13 @@ WebKitUserMessage* NewMessage(const char* name, const ProcessMessage& message) {
   return webkit_user_message_new(name, EncodeMessageArgs(message));
 }
 
+// Answers a query's message with its failure: the code and the text.
+void ReplyFailure(WebKitUserMessage* message, int code, const QString& text) {
+  ProcessMessage reply;
+  reply.args = {MessageArg::Int(code), MessageArg::String(text)};
+  webkit_user_message_send_reply(message, NewMessage("cefQueryFailure", reply));
+}
+
 }  // namespace
 
 QueryCallback::QueryCallback(WebKitWebView* view, WebKitUserMessage* message, int query_id,
@@ -46,14 +53,13 @@ void QueryCallback::Success(const QString& response) {
 }
 
 void QueryCallback::Failure(int code, const QString& text) {
-  ProcessMessage reply;
   if (message_) {
-    reply.args = {MessageArg::Int(code), MessageArg::String(text)};
     WebKitUserMessage* message = message_;
     message_ = nullptr;
-    webkit_user_message_send_reply(message, NewMessage("cefQueryFailure", reply));
+    ReplyFailure(message, code, text);
     g_object_unref(message);
   } else if (persistent_ && view_) {
+    ProcessMessage reply;
     reply.args = {MessageArg::Int(query_id_), MessageArg::Int(code), MessageArg::String(text)};
     webkit_web_view_send_message_to_page(view_, NewMessage("cefQueryFailure", reply), nullptr,
                                          nullptr, nullptr);
@@ -90,10 +96,7 @@ bool QueryRouterBrowser::OnMessage(WebKitWebView* view, WebKitUserMessage* messa
 
 void QueryRouterBrowser::Refuse(WebKitUserMessage* message) {
   if (std::strcmp(webkit_user_message_get_name(message), "cefQuery") != 0) return;
-  ProcessMessage reply;
-  reply.args = {MessageArg::Int(kCanceledCode),
-                MessageArg::String(QString::fromUtf8(kCanceledText))};
-  webkit_user_message_send_reply(message, NewMessage("cefQueryFailure", reply));
+  ReplyFailure(message, kCanceledCode, QString::fromUtf8(kCanceledText));
 }
 
 void QueryRouterBrowser::OnQuery(WebKitWebView* view, WebKitUserMessage* message, int id,

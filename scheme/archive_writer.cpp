@@ -17,7 +17,6 @@
 namespace ombrix {
 namespace {
 
-const char kPassword[] = "718206";
 constexpr int kPiece = 1 << 16;
 
 zipFile Zip(void* zip) { return static_cast<zipFile>(zip); }
@@ -53,7 +52,7 @@ QStringList FilesBelow(const QString& folder) {
 class EntryEncoder {
  public:
   EntryEncoder(bool deflate, bool encrypt, unsigned long crc)
-      : crypto_(kPassword), deflate_(deflate), encrypt_(encrypt) {
+      : crypto_(kContentArchivePassword), deflate_(deflate), encrypt_(encrypt) {
     if (deflate_)
       deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     if (!encrypt_) return;

@@ -17,9 +17,6 @@
 namespace ombrix {
 namespace {
 
-// Every entry of a content archive is encrypted with this password.
-const char kPassword[] = "718206";
-
 unzFile Zip(void* zip) { return static_cast<unzFile>(zip); }
 
 void PrintLine(const char* text) {
@@ -65,7 +62,7 @@ const char* WebType(const QString& extension) {
 // An entry being read: its raw bytes come from minizip, are decrypted when
 // the entry is encrypted and inflated when it is deflated.
 struct ContentArchive::Entry {
-  Entry() : crypto(kPassword) {}
+  Entry() : crypto(kContentArchivePassword) {}
   ~Entry() {
     if (deflated) inflateEnd(&stream);
   }
@@ -137,8 +134,10 @@ struct EntryIndex {
 std::mutex index_mutex;
 std::shared_ptr<const EntryIndex>* last_index = new std::shared_ptr<const EntryIndex>;
 
+// The current entry's name. The buffer fits the longest name a ZIP can hold
+// and is made once per thread: this runs for every entry of a walk.
 QString CurrentName(unzFile zip) {
-  std::vector<char> raw(65536);
+  thread_local std::vector<char> raw(65536);
   unz_file_info64 info;
   if (unzGetCurrentFileInfo64(zip, &info, raw.data(), raw.size(), nullptr, 0, nullptr, 0) !=
       UNZ_OK) {

@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <system_error>
 #include <thread>

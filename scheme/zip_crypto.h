@@ -8,6 +8,10 @@
 
 namespace ombrix {
 
+// The password of every content archive: the shell reads with it and
+// ombrix-pack writes with it.
+constexpr char kContentArchivePassword[] = "718206";
+
 class ZipCrypto {
  public:
   explicit ZipCrypto(const char* password);

@@ -49,7 +49,7 @@ int CreatePartial(const QFileInfo& target, QByteArray* name) {
 
 // The process's file mode mask, read without changing it (umask() can only be
 // read by setting it, which would race with files other threads create).
-mode_t ProcessUmask() {
+mode_t ReadProcessUmask() {
   QFile status(QStringLiteral("/proc/self/status"));
   if (status.open(QIODevice::ReadOnly)) {
     for (const QByteArray& line : status.readAll().split('\n')) {
@@ -57,6 +57,12 @@ mode_t ProcessUmask() {
     }
   }
   return 022;
+}
+
+// ombrix never changes its mask, so it is read once.
+mode_t ProcessUmask() {
+  static const mode_t mask = ReadProcessUmask();
+  return mask;
 }
 
 // Gives the new file the old one's owner (where allowed) and bits, or new_mode

@@ -3,7 +3,6 @@
 // scheme against the same files over file://, and a large download through
 // ombrix.requestfile against curl from the same loopback server, with the web
 // process's memory during the download.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,9 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <thread>
 
+#include "bench/common/shell_process.h"
 #include "loopback_server.h"
 #include "scheme/archive_writer.h"
 
@@ -164,26 +163,6 @@ double CurlSeconds(const std::string& url, int rounds) {
   return times[times.size() / 2];
 }
 
-// Resident memory (kB) of the shell's web processes.
-long WebProcessRss(pid_t shell) {
-  long total = 0;
-  DIR* proc = opendir("/proc");
-  for (dirent* entry; proc && (entry = readdir(proc));) {
-    std::ifstream status(std::string("/proc/") + entry->d_name + "/status");
-    std::string line;
-    bool web = false, child = false;
-    long rss = 0;
-    while (std::getline(status, line)) {
-      if (line.rfind("Name:", 0) == 0) web = line.find("WebKitWebProces") != std::string::npos;
-      if (line.rfind("PPid:", 0) == 0) child = std::stol(line.substr(5)) == shell;
-      if (line.rfind("VmRSS:", 0) == 0) rss = std::stol(line.substr(6));
-    }
-    if (web && child) total += rss;
-  }
-  if (proc) closedir(proc);
-  return total;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,11 +170,7 @@ int main(int argc, char** argv) {
   const Sizes sizes = quick ? Sizes{1, 50, 20, 2} : Sizes{5, 200, 200, 5};
   QTemporaryDir dir;
   const QString app = dir.path();
-  const std::string bin = OMBRIX_BENCH_BIN_DIR;
-  const std::string copy = "cp '" + bin + "/ombrix' '" + app.toStdString() + "/' && mkdir -p '" +
-                           app.toStdString() + "/renderer' && cp '" + bin +
-                           "/renderer/libombrix-renderer.so' '" + app.toStdString() + "/renderer/'";
-  if (std::system(copy.c_str()) != 0) return 1;
+  if (!bench::CopyShell(OMBRIX_BENCH_BIN_DIR, app)) return 1;
   BlobServer server(qint64(sizes.download_mb) << 20);
   const QString files = app + "/files";
   WriteContent(files, sizes);
@@ -210,19 +185,11 @@ int main(int argc, char** argv) {
 
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/blob";
   const double curl_before = CurlSeconds(url, sizes.rounds);
-  const pid_t shell = fork();
-  if (shell == 0) {
-    // The shell's output is kept beside it, for a run that fails.
-    const QByteArray log = QFile::encodeName(app + "/shell.log");
-    if (!freopen(log.constData(), "w", stdout) || !freopen(log.constData(), "a", stderr))
-      _exit(126);
-    execl((app + "/ombrix").toLocal8Bit().constData(), "ombrix", nullptr);
-    _exit(127);
-  }
+  const pid_t shell = bench::StartShell(app);
   long idle = 0, peak = 0;
   const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(quick ? 1 : 5);
   while (!QFile::exists(app + "/results.json") && std::chrono::steady_clock::now() < limit) {
-    const long rss = WebProcessRss(shell);
+    const long rss = bench::WebProcessesOf(shell).rss_kb;
     if (!idle && QFile::exists(app + "/download-start.json")) idle = rss;
     if (idle) peak = std::max(peak, rss);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a sampling period

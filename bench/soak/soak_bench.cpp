@@ -6,7 +6,6 @@
 // and its web process are printed as it goes, and their growth after the first
 // sample against the target (under 5 MB, no descriptor growth) at the end.
 // The run fails only when the shell or its page stops, never on the target.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,11 +20,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/common/shell_process.h"
 #include "fastipc/fastipc.h"
 #include "fastipc/qx.h"
 #include "loopback_server.h"
@@ -161,51 +160,9 @@ QJsonObject ReadJson(const QString& path) {
                                         : QJsonObject();
 }
 
-// Resident memory and open descriptors of one or more processes.
-struct Usage {
-  long rss_kb = 0;
-  int fds = 0;
-  int processes = 0;
-};
-
-Usage UsageOf(const std::string& pid) {
-  Usage usage;
-  std::ifstream status("/proc/" + pid + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) usage.rss_kb = std::stol(line.substr(6));
-  }
-  if (DIR* fds = opendir(("/proc/" + pid + "/fd").c_str())) {
-    while (const dirent* entry = readdir(fds)) usage.fds += entry->d_name[0] != '.';
-    closedir(fds);
-  }
-  usage.processes = 1;
-  return usage;
-}
-
-// The shell's web processes, summed (a reload may hand the page to a new one).
-Usage WebProcessesOf(pid_t shell) {
-  Usage total;
-  DIR* proc = opendir("/proc");
-  for (dirent* entry; proc && (entry = readdir(proc));) {
-    std::ifstream status(std::string("/proc/") + entry->d_name + "/status");
-    bool web = false, child = false;
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("Name:", 0) == 0) web = line.find("WebKitWebProces") != std::string::npos;
-      if (line.rfind("PPid:", 0) == 0) child = std::stol(line.substr(5)) == shell;
-    }
-    if (!web || !child) continue;
-    const Usage one = UsageOf(entry->d_name);
-    total.rss_kb += one.rss_kb;
-    total.fds += one.fds;
-    total.processes += 1;
-  }
-  if (proc) closedir(proc);
-  return total;
-}
-
 struct Sample {
-  Usage shell;
-  Usage web;
+  bench::Usage shell;
+  bench::Usage web;
   long cycles = 0;
 };
 
@@ -218,29 +175,6 @@ void PrintSample(long elapsed_s, const Sample& s, const QJsonObject& p) {
       p["errors"].toInt(), p["lastError"].toString().isEmpty() ? "" : ", last: ",
       p["lastError"].toString().toUtf8().constData());
   std::fflush(stdout);
-}
-
-pid_t StartShell(const QString& app) {
-  const pid_t shell = fork();
-  if (shell == 0) {
-    setpgid(0, 0);  // a group of its own, ended with its web processes
-    const QByteArray log = QFile::encodeName(app + "/shell.log");
-    if (!freopen(log.constData(), "w", stdout) || !freopen(log.constData(), "a", stderr)) {
-      _exit(126);
-    }
-    execl(QFile::encodeName(app + "/ombrix").constData(), "ombrix", nullptr);
-    _exit(127);
-  }
-  return shell;
-}
-
-bool CopyShell(const QString& app) {
-  const std::string bin = OMBRIX_BENCH_BIN_DIR;
-  const std::string to = app.toStdString();
-  const std::string copy = "cp '" + bin + "/ombrix' '" + to + "/' && mkdir -p '" + to +
-                           "/renderer' && cp '" + bin + "/renderer/libombrix-renderer.so' '" + to +
-                           "/renderer/'";
-  return std::system(copy.c_str()) == 0;
 }
 
 // Growth from the first sample to the last, against the target.
@@ -264,7 +198,7 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const QString app = dir.path();
   SimProcess sim({"--stock", "65535", "--ticket-ms", "1"});
-  if (!CopyShell(app) || !sim.started()) return 1;
+  if (!bench::CopyShell(OMBRIX_BENCH_BIN_DIR, app) || !sim.started()) return 1;
   SmallServer server;
 
   const std::string tag = std::to_string(getpid());
@@ -280,7 +214,7 @@ int main(int argc, char** argv) {
             SoakPage(app, server.port(), to_page, from_page, sim.path(), plan.reload_every_s));
   WriteFile(app + "/ombrix.json", R"({"first_page": "file://${AppDir}/index.html",
     "application_title": "soak", "window": {"launch_width": 800, "launch_height": 600}})");
-  const pid_t shell = StartShell(app);
+  const pid_t shell = bench::StartShell(app);
   std::atomic<bool> stop{false};
   std::atomic<long> sent{0};
   std::thread sender(SendToPage, to_page, &stop, &sent);
@@ -293,7 +227,7 @@ int main(int argc, char** argv) {
        next += plan.sample_every) {
     std::this_thread::sleep_until(next);  // the sampling period
     const QJsonObject progress = ReadJson(app + "/progress.json");
-    Sample sample{UsageOf(std::to_string(shell)), WebProcessesOf(shell),
+    Sample sample{bench::UsageOf(std::to_string(shell)), bench::WebProcessesOf(shell),
                   long(progress["cycles"].toInt())};
     // The page went on since the last sample (a slow machine may not have
     // written its first progress by the first sample).
