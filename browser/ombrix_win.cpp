@@ -221,17 +221,6 @@ bool SwallowRelease(MainWindowFrame& frame, guint button, bool swallow) {
   return was;
 }
 
-// GDK queues a double-click right behind the press that completes it; that
-// press must not start a move, which would swallow the maximise.
-bool DoubleClickFollows(const GdkEventButton* press) {
-  GdkEvent* next = gdk_event_peek();
-  if (!next) return false;
-  const bool follows = next->type == GDK_2BUTTON_PRESS && next->button.window == press->window &&
-                       next->button.button == press->button;
-  gdk_event_free(next);
-  return follows;
-}
-
 gboolean OnViewButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data) {
   OmbrixCefHandler& handler = HandlerOf(data);
   MainWindowFrame& frame = handler.frame_;
@@ -252,16 +241,38 @@ gboolean OnViewButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data
     }
     return TRUE;
   }
-  if (event->type == GDK_BUTTON_PRESS && !DoubleClickFollows(event)) {
-    gtk_window_begin_move_drag(handler.main_window(), event->button, x_root, y_root, event->time);
+  // GDK follows the press that completes a double-click with a 2BUTTON_PRESS,
+  // a third quick press with a 3BUTTON_PRESS, which leaves that press's move armed.
+  if (event->type == GDK_BUTTON_PRESS) {
+    frame.move_armed = true;
+    frame.move_button = event->button;
+    frame.move_x_root = x_root;
+    frame.move_y_root = y_root;
   } else if (event->type == GDK_2BUTTON_PRESS) {
+    frame.move_armed = false;
     ToggleMaximize(handler);
   }
   return TRUE;
 }
 
 gboolean OnViewButtonRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
-  return SwallowRelease(HandlerOf(data).frame_, event->button, false) ? TRUE : FALSE;
+  MainWindowFrame& frame = HandlerOf(data).frame_;
+  if (event->button == frame.move_button) frame.move_armed = false;
+  return SwallowRelease(frame, event->button, false) ? TRUE : FALSE;
+}
+
+// Hands an armed caption press to the window manager once the pointer has
+// travelled far enough to be a drag; the window then follows from the press.
+void MoveWhenDragged(OmbrixCefHandler& handler, GtkWidget* view, const GdkEventMotion* event) {
+  MainWindowFrame& frame = handler.frame_;
+  if (!gtk_drag_check_threshold(view, frame.move_x_root, frame.move_y_root,
+                                static_cast<int>(std::floor(event->x_root)),
+                                static_cast<int>(std::floor(event->y_root)))) {
+    return;
+  }
+  frame.move_armed = false;
+  gtk_window_begin_move_drag(handler.main_window(), frame.move_button, frame.move_x_root,
+                             frame.move_y_root, event->time);
 }
 
 gboolean OnViewMotion(GtkWidget* view, GdkEventMotion* event, gpointer data) {
@@ -269,6 +280,10 @@ gboolean OnViewMotion(GtkWidget* view, GdkEventMotion* event, gpointer data) {
   MainWindowFrame& frame = handler.frame_;
   GdkWindow* window = gtk_widget_get_window(view);
   if (handler.exiting() || !handler.main_window() || !window) return FALSE;
+  if (frame.move_armed && (event->state & kAnyButton)) {
+    MoveWhenDragged(handler, view, event);
+    return TRUE;
+  }
   WatchCursor(frame, window);
   // A drag that began on the page (a selection, a slider) stays the page's.
   const HitArea area =

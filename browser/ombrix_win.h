@@ -34,6 +34,12 @@ struct MainWindowFrame {
   gulong cursor_watch = 0;
   // Buttons whose press the window layer took: their release is not the page's either.
   guint swallowed_buttons = 0;
+  // A caption press moves the window only once the pointer travels past the
+  // drag threshold, so a click or a double-click never reaches the window manager.
+  bool move_armed = false;
+  guint move_button = 0;
+  int move_x_root = 0;
+  int move_y_root = 0;
   // The next maximise is the launch state's own, allowed while resizing is locked.
   bool launch_maximize = false;
   // A state report waiting for the events in flight, or the end of the batch
