@@ -73,7 +73,7 @@ bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& mes
   } else if (name == QLatin1String("exitapp")) {
     handler.ExitApp();
   } else if (name == QLatin1String("maxwin")) {
-    ToggleMaximize(handler);
+    ToggleMaximize(handler, true);
   } else if (name == QLatin1String("disableResize")) {
     DisableResize(handler, message);
   } else if (name == QLatin1String("showtray")) {

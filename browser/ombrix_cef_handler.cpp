@@ -166,12 +166,19 @@ gboolean OmbrixCefHandler::OnKeyPress(GtkWidget* view, GdkEventKey* event, gpoin
 
 void OmbrixCefHandler::InstallQueryHandlers() {
   if (query_router_.HasHandlers()) return;
-  query_router_.AddHandler(
-      std::make_unique<window_test::Handler>([this](GtkWindow* window, int width, int height) {
+  query_router_.AddHandler(std::make_unique<window_test::Handler>(
+      [this](GtkWindow* window, int width, int height) {
         if (window == main_window_) {
           ombrix::ResizeMainWindow(*this, width, height);
         } else {
           gtk_window_resize(window, width, height);
+        }
+      },
+      [this](GtkWindow* window) {
+        if (window == main_window_) {
+          ombrix::MaximizeMainWindow(*this);  // the page's own: obeyed under the lock
+        } else {
+          gtk_window_maximize(window);
         }
       }));
   query_router_.AddHandler(std::make_unique<dialog_test::Handler>());
@@ -202,15 +209,12 @@ void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& titl
 
 void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
   if (!main_window_ || exiting_ || gtk_widget_get_visible(GTK_WIDGET(main_window_))) return;
-  int screen_width = 0;
-  int screen_height = 0;
-  ombrix::PrimaryScreenSize(&screen_width, &screen_height);
+  const ombrix::Rect screen = ombrix::PrimaryScreenRect();
   const ombrix::LaunchPlacement placement =
-      load_failed
-          ? ombrix::PlacementAfterError(manifest_.launch_state_, screen_width, screen_height)
-          : ombrix::PlacementAfterLoad(manifest_.launch_state_, manifest_.launch_x_,
-                                       manifest_.launch_y_, manifest_.launch_width_,
-                                       manifest_.launch_height_, screen_width, screen_height);
+      load_failed ? ombrix::PlacementAfterError(manifest_.launch_state_, screen)
+                  : ombrix::PlacementAfterLoad(manifest_.launch_state_, manifest_.launch_x_,
+                                               manifest_.launch_y_, manifest_.launch_width_,
+                                               manifest_.launch_height_, screen);
   GtkWindow* window = main_window_;
   if (placement.move) {
     qDebug() << "launch placement" << placement.x << placement.y << placement.width
@@ -220,8 +224,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
   }
   switch (placement.kind) {
     case ombrix::LaunchPlacement::kMaximized:
-      frame_.launch_maximize = true;  // allowed even while resizing is locked
-      gtk_window_maximize(window);
+      ombrix::MaximizeMainWindow(*this);  // allowed even while resizing is locked
       break;
     case ombrix::LaunchPlacement::kMinimized:
       gtk_window_iconify(window);
@@ -371,6 +374,10 @@ void OmbrixCefHandler::CloseBrowser(WebKitWebView* view) {
     return;
   }
   if (GtkWindow* window = ForgetBrowser(view)) gtk_widget_destroy(GTK_WIDGET(window));
+}
+
+void OmbrixCefHandler::CloseMainWindow() {
+  if (main_browser_ && !exiting_) OnMainWindowClosing();
 }
 
 void OmbrixCefHandler::OnMainWindowClosing() {

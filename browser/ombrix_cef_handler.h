@@ -34,6 +34,11 @@ class OmbrixCefHandler {
   // Ends the program: tray removed, windows closed, main loop left.
   void ExitApp();
 
+  // Closes the main window as its close request does: "w,m_Close" on standard
+  // output, then the window is hidden while the tray icon is shown, else the
+  // program ends.
+  void CloseMainWindow();
+
   // Opens the developer tools of view; with inspect set, at the pointer.
   void ShowDevTools(WebKitWebView* view, bool inspect);
 

@@ -5,7 +5,7 @@
 namespace ombrix {
 namespace {
 
-LaunchPlacement ForState(LaunchState state, int screen_width, int screen_height) {
+LaunchPlacement ForState(LaunchState state, const Rect& screen) {
   LaunchPlacement placement;
   switch (state) {
     case kLaunchMaximized:
@@ -17,8 +17,10 @@ LaunchPlacement ForState(LaunchState state, int screen_width, int screen_height)
     case kLaunchFullscreen:
       placement.kind = LaunchPlacement::kFullscreen;
       placement.move = true;
-      placement.width = screen_width;
-      placement.height = screen_height;
+      placement.x = screen.left;
+      placement.y = screen.top;
+      placement.width = screen.width();
+      placement.height = screen.height();
       break;
     case kLaunchHidden:
       placement.show = false;
@@ -39,14 +41,13 @@ bool Placed(const LaunchPlacement& placement) {
 }  // namespace
 
 LaunchPlacement PlacementAfterLoad(LaunchState state, int launch_x, int launch_y, int launch_width,
-                                   int launch_height, int screen_width, int screen_height) {
-  LaunchPlacement placement = ForState(state, screen_width, screen_height);
+                                   int launch_height, const Rect& screen) {
+  LaunchPlacement placement = ForState(state, screen);
   if (!Placed(placement)) return placement;
   placement.width = launch_width > 0 ? launch_width : kDefaultLaunchWidth;
   placement.height = launch_height > 0 ? launch_height : kDefaultLaunchHeight;
   if (launch_x == -1 || launch_y == -1) {
-    const Rect centred =
-        CentreRectOnScreen(screen_width, screen_height, placement.width, placement.height);
+    const Rect centred = CentreRectOnScreen(screen, placement.width, placement.height);
     placement.x = centred.left;
     placement.y = centred.top;
   } else {
@@ -56,8 +57,8 @@ LaunchPlacement PlacementAfterLoad(LaunchState state, int launch_x, int launch_y
   return placement;
 }
 
-LaunchPlacement PlacementAfterError(LaunchState state, int screen_width, int screen_height) {
-  LaunchPlacement placement = ForState(state, screen_width, screen_height);
+LaunchPlacement PlacementAfterError(LaunchState state, const Rect& screen) {
+  LaunchPlacement placement = ForState(state, screen);
   if (!Placed(placement)) return placement;
   placement.x = 400;
   placement.y = 300;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/manifest_util.h"
+#include "util/util_win.h"
 
 namespace ombrix {
 
@@ -21,11 +22,12 @@ struct LaunchPlacement {
 constexpr int kDefaultLaunchWidth = 1024;
 constexpr int kDefaultLaunchHeight = 768;
 
-// Placement after a successful first load.
+// Placement after a successful first load, on the primary monitor's rectangle
+// (a given launch position is a position in the whole display, as it stands).
 LaunchPlacement PlacementAfterLoad(LaunchState state, int launch_x, int launch_y, int launch_width,
-                                   int launch_height, int screen_width, int screen_height);
+                                   int launch_height, const Rect& screen);
 
 // Placement after a failed first load: normal and hidden go to (400, 300) 600 x 500.
-LaunchPlacement PlacementAfterError(LaunchState state, int screen_width, int screen_height);
+LaunchPlacement PlacementAfterError(LaunchState state, const Rect& screen);
 
 }  // namespace ombrix

@@ -133,8 +133,8 @@ gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
   if (!(event->changed_mask & kWatchedStates)) return FALSE;
   const bool maximised_now = (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) &&
                              (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED);
-  if (maximised_now && frame.launch_maximize) {
-    frame.launch_maximize = false;
+  if (maximised_now && frame.program_maximize) {
+    frame.program_maximize = false;
   } else if (maximised_now && handler.disable_resize_) {
     // Resizing is locked: a maximise from the window manager (its menu, a key,
     // a pager) is taken back.
@@ -250,7 +250,7 @@ gboolean OnViewButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data
     frame.move_y_root = y_root;
   } else if (event->type == GDK_2BUTTON_PRESS) {
     frame.move_armed = false;
-    ToggleMaximize(handler);
+    ToggleMaximize(handler, false);
   }
   return TRUE;
 }
@@ -377,16 +377,23 @@ void MainWindowSize(OmbrixCefHandler& handler, int* width, int* height) {
   gtk_window_get_size(handler.main_window(), width, height);
 }
 
-void ToggleMaximize(OmbrixCefHandler& handler) {
+void ToggleMaximize(OmbrixCefHandler& handler, bool by_page) {
   GtkWindow* window = handler.main_window();
-  if (!window || handler.disable_resize_) return;
+  if (!window || (handler.disable_resize_ && !by_page)) return;
   const GdkWindowState state = StateOf(window);
   if (state & GDK_WINDOW_STATE_FULLSCREEN) return;
   if (state & GDK_WINDOW_STATE_MAXIMIZED) {
     gtk_window_unmaximize(window);
   } else {
-    gtk_window_maximize(window);
+    MaximizeMainWindow(handler);
   }
+}
+
+void MaximizeMainWindow(OmbrixCefHandler& handler) {
+  GtkWindow* window = handler.main_window();
+  if (!window) return;
+  handler.frame_.program_maximize = true;
+  gtk_window_maximize(window);
 }
 
 SysTray::SysTray() {
@@ -443,8 +450,9 @@ gboolean SysTray::OnButtonPress(GtkStatusIcon*, GdkEventButton* event, gpointer 
   return TRUE;
 }
 
-void SysTray::OnPopupMenu(GtkStatusIcon*, guint, guint, gpointer self) {
+void SysTray::OnPopupMenu(GtkStatusIcon*, guint, guint time, gpointer self) {
   auto* tray = static_cast<SysTray*>(self);
+  tray->RaiseMainWindow(time);
   GtkWidget* menu = gtk_menu_new();
   const QString open_text = QStringLiteral("打开") + tray->menu_text_;
   GtkWidget* open = gtk_menu_item_new_with_label(open_text.toUtf8().constData());
@@ -464,11 +472,22 @@ void SysTray::OnOpen(GtkMenuItem*, gpointer self) {
   static_cast<SysTray*>(self)->ShowMainWindow(gtk_get_current_event_time());
 }
 
+void SysTray::RaiseMainWindow(guint32 time) {
+  GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
+  // A hidden or minimised window stays so: only the foreground changes.
+  if (!window || !gtk_widget_get_visible(GTK_WIDGET(window)) ||
+      (StateOf(window) & GDK_WINDOW_STATE_ICONIFIED)) {
+    return;
+  }
+  gtk_window_present_with_time(window, time);
+}
+
 void SysTray::OnQuit(GtkMenuItem*, gpointer self) {
   auto* tray = static_cast<SysTray*>(self);
   OmbrixCefHandler* handler = tray->handler_;
   tray->Hide();
-  if (handler) handler->ExitApp();
+  // The icon is gone, so the window's close now ends the program.
+  if (handler) handler->CloseMainWindow();
 }
 
 void ShowTray(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,

@@ -40,8 +40,9 @@ struct MainWindowFrame {
   guint move_button = 0;
   int move_x_root = 0;
   int move_y_root = 0;
-  // The next maximise is the launch state's own, allowed while resizing is locked.
-  bool launch_maximize = false;
+  // The next maximise is the program's own (the launch state, the page's
+  // request), allowed while resizing is locked.
+  bool program_maximize = false;
   // A state report waiting for the events in flight, or the end of the batch
   // whose change of state was reported.
   guint report_source = 0;
@@ -66,9 +67,14 @@ void ResizeMainWindow(OmbrixCefHandler& handler, int width, int height);
 // has not configured it yet (GTK reports the old size until it does).
 void MainWindowSize(OmbrixCefHandler& handler, int* width, int* height);
 
-// Maximises the main window, or restores it when it is maximised, unless
-// resizing is locked or the window is fullscreen.
-void ToggleMaximize(OmbrixCefHandler& handler);
+// Maximises the main window, or restores it when it is maximised, unless the
+// window is fullscreen. The user's toggle (a double-click on a caption) is
+// refused while resizing is locked; the page's own (by_page) is not.
+void ToggleMaximize(OmbrixCefHandler& handler, bool by_page);
+
+// Maximises the main window for the program itself: the resize lock refuses
+// only the user's and the window manager's maximise.
+void MaximizeMainWindow(OmbrixCefHandler& handler);
 
 // The tray icon. One object lives for the whole process; its end removes the
 // icon, so the icon never outlives the program.
@@ -97,6 +103,8 @@ class SysTray {
   static void OnOpen(GtkMenuItem* item, gpointer self);
   static void OnQuit(GtkMenuItem* item, gpointer self);
   void ShowMainWindow(guint32 time);
+  // Brings the main window to the foreground when it is on screen.
+  void RaiseMainWindow(guint32 time);
 
   OmbrixCefHandler* handler_ = nullptr;
   GtkStatusIcon* icon_ = nullptr;

@@ -78,17 +78,6 @@ void Minimize(GtkWindow* window) {
   gtk_window_iconify(window);
 }
 
-void Maximize(GtkWindow* window) {
-  const GdkWindowState state = StateOf(window);
-  if ((state & GDK_WINDOW_STATE_MAXIMIZED) && !(state & GDK_WINDOW_STATE_ICONIFIED)) {
-    Restore(window);
-    return;
-  }
-  Ask(window, (StateOf(window) & ~GDK_WINDOW_STATE_ICONIFIED) | GDK_WINDOW_STATE_MAXIMIZED);
-  gtk_window_maximize(window);
-  gtk_window_present(window);
-}
-
 gboolean ClearUrgency(GtkWidget* window, GdkEvent*, gpointer) {
   gtk_window_set_urgency_hint(GTK_WINDOW(window), FALSE);
   g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(ClearUrgency), nullptr);
@@ -105,7 +94,19 @@ void Flash(GtkWindow* window) {
 
 }  // namespace
 
-Handler::Handler(Resize resize) : resize_(std::move(resize)) {}
+Handler::Handler(Resize resize, Maximize maximize)
+    : resize_(std::move(resize)), maximize_(std::move(maximize)) {}
+
+void Handler::MaximizeOrRestore(GtkWindow* window) {
+  const GdkWindowState state = StateOf(window);
+  if ((state & GDK_WINDOW_STATE_MAXIMIZED) && !(state & GDK_WINDOW_STATE_ICONIFIED)) {
+    Restore(window);
+    return;
+  }
+  Ask(window, (StateOf(window) & ~GDK_WINDOW_STATE_ICONIFIED) | GDK_WINDOW_STATE_MAXIMIZED);
+  maximize_(window);
+  gtk_window_present(window);
+}
 
 bool Handler::OnQuery(WebKitWebView* view, int query_id, const QString& request, bool persistent,
                       std::shared_ptr<ombrix::QueryCallback> callback) {
@@ -119,7 +120,7 @@ bool Handler::OnQuery(WebKitWebView* view, int query_id, const QString& request,
   } else if (is("Window.Minimize")) {
     if (window) Minimize(window);
   } else if (is("Window.Maximize")) {
-    if (window) Maximize(window);
+    if (window) MaximizeOrRestore(window);
   } else if (is("Window.Restore")) {
     if (window) Restore(window);
   } else if (is("Window.Hide")) {

@@ -18,14 +18,19 @@ class Handler : public ombrix::QueryHandler {
   // resize asks the window system for a new size of a window; the shell's own
   // bookkeeping of the main window's size goes through it.
   using Resize = std::function<void(GtkWindow* window, int width, int height)>;
-  explicit Handler(Resize resize);
+  // maximize asks the window system to maximise a window for the page (which
+  // the shell's resize lock lets through).
+  using Maximize = std::function<void(GtkWindow* window)>;
+  Handler(Resize resize, Maximize maximize);
 
   bool OnQuery(WebKitWebView* view, int query_id, const QString& request, bool persistent,
                std::shared_ptr<ombrix::QueryCallback> callback) override;
 
  private:
   void Position(GtkWindow* window, const QString& request);
+  void MaximizeOrRestore(GtkWindow* window);
   Resize resize_;
+  Maximize maximize_;
 };
 
 }  // namespace window_test

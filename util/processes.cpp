@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -61,11 +62,9 @@ void PrintStartFailure(int error) {
   std::fflush(stdout);
 }
 
-// Starts the command line; the process id, or minus the error number.
-pid_t Spawn(const QString& command_line, const QString& working_directory, bool own_group) {
-  // No argument or folder can hold a NUL: the program would get a shorter one.
-  if (command_line.contains(QChar(0)) || working_directory.contains(QChar(0))) return -EINVAL;
-  const QStringList words = SplitCommandLine(command_line);
+// Starts the program words[0] (searched in PATH) with the other words as its
+// arguments; the process id, or minus the error number.
+pid_t SpawnWords(const QStringList& words, const QString& working_directory, bool own_group) {
   if (words.isEmpty() || words.first().isEmpty()) return -ENOENT;
   std::vector<QByteArray> bytes;
   for (const QString& word : words)
@@ -102,6 +101,13 @@ pid_t Spawn(const QString& command_line, const QString& working_directory, bool 
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? pid : -error;
+}
+
+// Starts the command line; the process id, or minus the error number.
+pid_t Spawn(const QString& command_line, const QString& working_directory, bool own_group) {
+  // No argument or folder can hold a NUL: the program would get a shorter one.
+  if (command_line.contains(QChar(0)) || working_directory.contains(QChar(0))) return -EINVAL;
+  return SpawnWords(SplitCommandLine(command_line), working_directory, own_group);
 }
 
 int PidFd(pid_t pid) { return int(syscall(SYS_pidfd_open, pid, 0)); }
@@ -235,6 +241,26 @@ bool RunAndWaitWithChild(const QString& command_line, int delay_ms, int* exit_co
   if (!SleepWhileWaiting(delay_ms, keep_waiting)) return false;
   const pid_t child = FindChildProcess(pid);
   if (child != 0) return WaitForOther(child, keep_waiting);
+  return true;
+}
+
+bool StartDetached(const QString& program, const QString& working_directory) {
+  if (program.contains(QChar(0)) || working_directory.contains(QChar(0))) return false;
+  ReapAbandoned();
+  const pid_t pid = SpawnWords({program}, working_directory, true);
+  if (pid < 0) {
+    PrintStartFailure(-pid);
+    return false;
+  }
+  // Nobody waits for it: it is collected whenever it ends, so it leaves no zombie.
+  try {
+    std::thread([pid] {
+      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    Abandon(pid);  // collected by a later start instead
+  }
   return true;
 }
 

@@ -125,6 +125,28 @@ QString ResolveGroup(QSettings& settings, const QStringList& keys) {
   return resolved.join(QLatin1Char('/'));
 }
 
+// The stored spelling of a value name (value names ignore case too): each
+// "/"-separated subkey as a group, the last part as a value, or as a subkey
+// when with_groups allows it (a removal names either). A name not stored yet
+// keeps the caller's spelling.
+QString ResolveValueName(QSettings& settings, const QString& name, bool with_groups) {
+  QStringList parts = name.split(QLatin1Char('/'));
+  const QString last = parts.takeLast();
+  const QString group = ResolveGroup(settings, parts);
+  if (!group.isEmpty()) settings.beginGroup(group);
+  QString resolved = last;
+  QStringList candidates = settings.childKeys();
+  if (with_groups) candidates += settings.childGroups();
+  for (const QString& stored : candidates) {
+    if (stored.compare(last, Qt::CaseInsensitive) == 0) {
+      resolved = stored;
+      break;
+    }
+  }
+  if (!group.isEmpty()) settings.endGroup();
+  return group.isEmpty() ? resolved : group + QLatin1Char('/') + resolved;
+}
+
 // The store opened at path's key; nullptr for an invalid path.
 std::unique_ptr<QSettings> OpenKey(const QString& path) {
   const RegistryPath parsed = ParseRegistryPath(path);
@@ -173,9 +195,11 @@ class FolderLock {
 struct KeyWriter {
   std::unique_ptr<FolderLock> lock;
   std::unique_ptr<QSettings> settings;  // nullptr for an invalid path
+  QString name;                         // the value's stored spelling
 };
 
-KeyWriter OpenKeyForWriting(const QString& path) {
+// value_name is resolved to its stored spelling as well (an empty name stays empty).
+KeyWriter OpenKeyForWriting(const QString& path, const QString& value_name, bool name_groups) {
   KeyWriter writer;
   const RegistryPath parsed = ParseRegistryPath(path);
   if (!parsed.valid) return writer;
@@ -184,6 +208,7 @@ KeyWriter OpenKeyForWriting(const QString& path) {
   writer.lock = std::make_unique<FolderLock>(QFileInfo(file_name).absolutePath());
   std::unique_ptr<QSettings> reader = OpenKey(path);
   const QString group = reader->group();
+  if (!value_name.isEmpty()) writer.name = ResolveValueName(*reader, value_name, name_groups);
   reader.reset();
   EnsureFileExists(file_name);
   writer.settings = std::make_unique<QSettings>(file_name, QSettings::IniFormat);
@@ -306,17 +331,17 @@ QString GetRegValue(const QString& path) {
 
 bool SetRegValue(const QString& path, const QString& name, const QString& value) {
   if (name.isEmpty() || !IsValueName(name)) return false;
-  KeyWriter writer = OpenKeyForWriting(path);
+  KeyWriter writer = OpenKeyForWriting(path, name, false);
   if (!writer.settings || !writer.settings->isWritable()) return false;
-  writer.settings->setValue(name, value);
+  writer.settings->setValue(writer.name, value);
   return Commit(writer);
 }
 
 bool RemoveRegValue(const QString& path, const QString& name) {
   if (!IsValueName(name)) return false;
-  KeyWriter writer = OpenKeyForWriting(path);
+  KeyWriter writer = OpenKeyForWriting(path, name, true);
   if (!writer.settings || !writer.settings->isWritable()) return false;
-  writer.settings->remove(name);  // an empty name: everything in the group
+  writer.settings->remove(writer.name);  // an empty name: everything in the group
   return Commit(writer);
 }
 

@@ -6,18 +6,15 @@
 
 namespace ombrix {
 
-void PrimaryScreenSize(int* width, int* height) {
-  *width = 0;
-  *height = 0;
+Rect PrimaryScreenRect() {
   GdkDisplay* display = gdk_display_get_default();
-  if (!display) return;
+  if (!display) return Rect{};
   GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
   if (!monitor) monitor = gdk_display_get_monitor(display, 0);
-  if (!monitor) return;
+  if (!monitor) return Rect{};
   GdkRectangle geometry;
   gdk_monitor_get_geometry(monitor, &geometry);
-  *width = geometry.width;
-  *height = geometry.height;
+  return Rect{geometry.x, geometry.y, geometry.x + geometry.width, geometry.y + geometry.height};
 }
 
 }  // namespace ombrix

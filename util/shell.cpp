@@ -3,7 +3,9 @@
 #include <gio/gio.h>
 
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <cstring>
 
 #include "util/log_text.h"
@@ -40,14 +42,27 @@ bool ShowItemsOverDBus(const QByteArray& uri) {
   return true;
 }
 
-// The target as a URI: kept when it has a scheme of two letters or more (a
-// single letter would be a drive), else taken as a path.
-QByteArray TargetUri(const QString& target) {
-  const QByteArray bytes = target.toUtf8();
-  char* scheme = g_uri_parse_scheme(bytes.constData());
+// A URI has a scheme of two letters or more (a single letter would be a drive).
+bool IsUri(const QString& target) {
+  char* scheme = g_uri_parse_scheme(target.toUtf8().constData());
   const bool is_uri = scheme && std::strlen(scheme) > 1;
   g_free(scheme);
-  return is_uri ? bytes : FileUri(QFileInfo(target).absoluteFilePath());
+  return is_uri;
+}
+
+// A path target relative to the app's folder made absolute.
+QString AbsoluteTarget(const QString& target) {
+  return QDir(GetFullPathInExecutionDirectory(QString())).absoluteFilePath(target);
+}
+
+// The program a target names: an executable regular file, or a bare name found
+// in PATH; empty when the target is a document, a folder or an address.
+QString ProgramOf(const QString& target) {
+  if (IsUri(target)) return QString();
+  const QFileInfo file(AbsoluteTarget(target));
+  if (file.isFile() && file.isExecutable()) return file.absoluteFilePath();
+  if (target.contains(QLatin1Char('/'))) return QString();
+  return QStandardPaths::findExecutable(target);
 }
 
 }  // namespace
@@ -55,9 +70,14 @@ QByteArray TargetUri(const QString& target) {
 int ExeCmd(const QString& target) {
   qDebug() << "ExeCmd" << LogText(target);
   if (target.isEmpty() || target.contains(QChar(0))) return 0;
+  // A program is run, as the desktop's shell runs one it is asked to open.
+  const QString program = ProgramOf(target);
+  if (!program.isEmpty()) {
+    return StartDetached(program, GetFullPathInExecutionDirectory(QString())) ? 1 : 0;
+  }
   GError* error = nullptr;
-  const bool started =
-      g_app_info_launch_default_for_uri(TargetUri(target).constData(), nullptr, &error);
+  const QByteArray uri = IsUri(target) ? target.toUtf8() : FileUri(AbsoluteTarget(target));
+  const bool started = g_app_info_launch_default_for_uri(uri.constData(), nullptr, &error);
   if (!started) {
     qDebug() << "ExeCmd failed:" << (error ? error->message : "");
     g_clear_error(&error);

@@ -94,19 +94,18 @@ QString ExpandAppDir(const QString& text) {
   return expanded;
 }
 
-Rect CentreRectOnScreen(int screen_width, int screen_height, int width, int height) {
-  int left = screen_width / 2 - width / 2;
-  int top = screen_height / 2 - height / 2;
-  if (left + width > screen_width) left = screen_width - width;
-  if (top + height > screen_height) top = screen_height - height;
+Rect CentreRectOnScreen(const Rect& screen, int width, int height) {
+  int left = screen.width() / 2 - width / 2;
+  int top = screen.height() / 2 - height / 2;
+  if (left + width > screen.width()) left = screen.width() - width;
+  if (top + height > screen.height()) top = screen.height() - height;
+  left += screen.left;
+  top += screen.top;
   return Rect{left, top, left + width, top + height};
 }
 
 int CentreRect(int width, int height, Rect* out) {
-  int screen_width = 0;
-  int screen_height = 0;
-  PrimaryScreenSize(&screen_width, &screen_height);
-  *out = CentreRectOnScreen(screen_width, screen_height, width, height);
+  *out = CentreRectOnScreen(PrimaryScreenRect(), width, height);
   return 1;
 }
 

@@ -57,12 +57,13 @@ bool KillProcess(const QString& exe_file_name);
 // Replaces every "${AppDir}" with the app's folder.
 QString ExpandAppDir(const QString& text);
 
-// Centres a width x height window on a screen of screen_width x screen_height.
-// Only the right and bottom edges are clamped to the screen.
-Rect CentreRectOnScreen(int screen_width, int screen_height, int width, int height);
+// Centres a width x height window on the screen rectangle (a monitor's place
+// in the whole display). Only the right and bottom edges are clamped to it.
+Rect CentreRectOnScreen(const Rect& screen, int width, int height);
 
-// Size of the primary monitor (whole monitor, not the work area).
-void PrimaryScreenSize(int* width, int* height);
+// The primary monitor's rectangle in the whole display (the whole monitor, not
+// the work area): a primary monitor right of another one does not start at 0.
+Rect PrimaryScreenRect();
 
 // Centres a window on the primary screen; always returns 1.
 int CentreRect(int width, int height, Rect* out);
@@ -137,6 +138,11 @@ bool RunAndWait(const QString& command_line, const QString& working_directory, i
 // when the wait (or the sleep) was given up or the exit code is unknown.
 bool RunAndWaitWithChild(const QString& command_line, int delay_ms, int* exit_code = nullptr,
                          const KeepWaiting& keep_waiting = {});
+
+// Starts program (a path, or a name searched in PATH) with no arguments in
+// working_directory, in a process group of its own, and does not wait for it.
+// False, after printing "CreateProcess failed (errno).", when it cannot start.
+bool StartDetached(const QString& program, const QString& working_directory);
 
 // The earliest started other process whose parent is pid or that is in pid's
 // process group (the launcher's own child rather than a grandchild); 0 when

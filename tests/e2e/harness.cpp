@@ -156,7 +156,19 @@ Shell::Shell(const XServer& x, bool copy_built_shell) : x_(x) {
 
 Shell::~Shell() {
   Kill();
-  if (bus_pid_ > 0) kill(bus_pid_, SIGKILL);
+  Stop(bus_pid_);
+}
+
+void Shell::StartBus() {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  bus_pid_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"},
+                   {"DISPLAY=" + x_.display()}, "", "/", fds[1]);
+  close(fds[1]);
+  std::string address;
+  for (char c; read(fds[0], &c, 1) == 1 && c != '\n';) address += c;
+  close(fds[0]);
+  bus_address_ = address;
 }
 
 void Shell::WriteFile(const QString& relative_path, const QByteArray& content) const {
@@ -189,16 +201,17 @@ void Shell::StartProgram(const QString& program, const QStringList& args, const 
   env.insert(env.end(), extra_env.begin(), extra_env.end());
 #ifdef OMBRIX_TEST_PRELOAD
   // The engine's web process, built without the sanitizers, inherits this and
-  // so can load the instrumented extension. A session bus of the shell's own,
-  // started without it: a bus the shell started itself would inherit it too,
-  // and the engine's first accessibility call to it then waits 30 s.
+  // so can load the instrumented extension. The bus below is started without
+  // it: a bus the shell started itself would inherit it too, and the engine's
+  // first accessibility call to it then waits 30 s.
   env.push_back("LD_PRELOAD=" OMBRIX_TEST_PRELOAD);
-  if (bus_pid_ <= 0) {
-    std::istringstream bus(Run("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
-    bus >> bus_address_ >> bus_pid_;
-  }
-  env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_address_);
 #endif
+  // A session bus of the shell's own, in a process group of its own: what the
+  // shell, the engine or the bus start on it (an accessibility bus, a file
+  // manager) ends with the test. Without it the session library would launch
+  // a bus of its own, which outlives the test.
+  if (bus_pid_ <= 0) StartBus();
+  if (!bus_address_.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_address_);
   pid_ = Spawn(argv, env, (dir() + "/shell.log").toStdString(),
                cwd.isEmpty() ? "/" : cwd.toStdString());
 }

@@ -99,7 +99,8 @@ class Shell {
   QTemporaryDir dir_;
   pid_t pid_ = -1;
   int status_ = -1;
-  pid_t bus_pid_ = -1;  // the sanitizer build's session bus for the shell
+  void StartBus();
+  pid_t bus_pid_ = -1;  // the shell's own session bus (the leader of its process group)
   std::string bus_address_;
 };
 

@@ -135,7 +135,26 @@ TEST_F(PanelQueryTest, WindowCommandsPlaceMinimiseMaximiseHideAndRestore) {
       r.restore = await q('Window.Restore');
       await next;
       r.flash = await q('Window.FlashWin');
+      // The resize lock refuses the user's maximise, not the page's own.
+      ombrix.gui.disableResize(true);
+      next = stateEvent('max');
+      r.lockedMax = await q('Window.Maximize');
+      await next;
+      next = stateEvent('normal');
+      ombrix.gui.maxwin();
+      await next;
+      next = stateEvent('max');
+      ombrix.gui.maxwin();
+      await next;
       save(r);
+      // Restored once the test has seen it maximised.
+      const go = ombrix.app.apppath() + '/restore-now';
+      await new Promise(resolve => { const t = setInterval(() => {
+        if (ombrix.file.exist(go)) { clearInterval(t); resolve(); } }, 50); });
+      next = stateEvent('normal');
+      await q('Window.Restore');
+      await next;
+      save({restored: true}, 'restored.json');
     })();
   )");
   const unsigned long window = shell_->WaitForWindow("Query");
@@ -143,12 +162,17 @@ TEST_F(PanelQueryTest, WindowCommandsPlaceMinimiseMaximiseHideAndRestore) {
   const std::vector<int> area = x_->WorkArea();
   ASSERT_GT(area[1] + (1024 - area[3]), 0);  // the panel keeps a strip
   const QJsonObject r = shell_->WaitForResults();
-  for (const char* name :
-       {"place", "three", "min", "minAgain", "max", "maxAgain", "hide", "restore", "flash"}) {
+  for (const char* name : {"place", "three", "min", "minAgain", "max", "maxAgain", "hide",
+                           "restore", "flash", "lockedMax"}) {
     EXPECT_EQ(r[name].toObject(), Ok()) << name;
   }
   EXPECT_EQ(r["lower"].toObject(), Canceled());
   EXPECT_EQ(r["unknown"].toObject(), Canceled());
+  // Maximised by the page while locked, and it stays so.
+  EXPECT_TRUE(At(window, area[0], area[1], area[2], area[3]));
+  EXPECT_EQ(shell_->Output().find("maximise refused"), std::string::npos);
+  shell_->WriteFile("restore-now", "");
+  EXPECT_TRUE(shell_->WaitForResults(milliseconds(30000), "restored.json")["restored"].toBool());
   // 10, 20 from the work area's corner, at least 100 x 100; the three-number
   // request changed nothing, and every toggle came back to it.
   EXPECT_TRUE(At(window, area[0] + 10, area[1] + 20, 100, 100));

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <cstdlib>
 
 #include "fixture.h"
 
@@ -13,10 +15,20 @@ namespace {
 
 class ToolPageTest : public ShellTest {
  protected:
-  void StartPage(const QByteArray& script) {
+  void StartPage(const QByteArray& script, const std::vector<std::string>& env = {}) {
     shell_->WriteFile("web/index.html", TestPage(script));
     shell_->WriteManifest(PageManifest("Tools"));
-    shell_->Start();
+    shell_->StartProgram(shell_->dir() + "/ombrix", {}, QString(), env);
+  }
+
+  void WriteProgram(const QString& path, const QByteArray& script) {
+    shell_->WriteFile(path, script);
+    QFile::setPermissions(shell_->dir() + "/" + path, QFile::ReadOwner | QFile::ExeOwner);
+  }
+
+  QByteArray ReadFile(const QString& path) const {
+    QFile file(shell_->dir() + "/" + path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
 
   // The never-ending program's id once it has written it; 0 before.
@@ -32,8 +44,10 @@ class ToolPageTest : public ShellTest {
 };
 
 TEST_F(ToolPageTest, ProcessesCallBackWithExitCodesWhileANeverEndingOneWaits) {
-  shell_->WriteFile("launcher.sh", "#!/bin/sh\n(sleep 1; touch \"$1\") &\nexit 4\n");
-  QFile::setPermissions(shell_->dir() + "/launcher.sh", QFile::ReadOwner | QFile::ExeOwner);
+  WriteProgram("launcher.sh", "#!/bin/sh\n(sleep 1; touch \"$1\") &\nexit 4\n");
+  // execmd runs programs, by path and by name in PATH, in the app's folder.
+  WriteProgram("marker.sh", "#!/bin/sh\npwd > by-path.txt\n");
+  WriteProgram("bin/ombrix-test-marker", "#!/bin/sh\necho \"$#\" > by-name.txt\n");
   const QByteArray script = R"(
     const dir = ombrix.app.apppath(), r = {};
     function attempt(name, f) { try { r[name] = f(); } catch (e) { r[name] = 'threw ' + e.message; } }
@@ -43,6 +57,8 @@ TEST_F(ToolPageTest, ProcessesCallBackWithExitCodesWhileANeverEndingOneWaits) {
     attempt('waitText', () => ombrix.process.runcmdwaitex('true', '500', function() {}));
     attempt('runNoCallback', () => ombrix.process.runcmd('true', ''));
     attempt('execNumber', () => ombrix.process.execmd(5));
+    r.execs = [ombrix.process.execmd(dir + '/marker.sh'), ombrix.process.execmd('ombrix-test-marker'),
+               ombrix.process.execmd('no-such-program-anywhere')];
     let left = 3;
     function done() { if (--left === 0) report(r); }
     r.id = ombrix.process.runcmd('sh -c "exit 3"', '', function(ok, code) { r.exit3 = [ok, code]; done(); });
@@ -52,9 +68,13 @@ TEST_F(ToolPageTest, ProcessesCallBackWithExitCodesWhileANeverEndingOneWaits) {
       done();
     });
   )";
-  StartPage(script);
+  StartPage(script, {"PATH=" + (shell_->dir() + "/bin:").toStdString() + std::getenv("PATH")});
   const QJsonObject r = shell_->WaitForResults();
   EXPECT_GT(r["id"].toInt(), 0);
+  EXPECT_EQ(r["execs"].toArray(), (QJsonArray{1, 1, 0}));
+  EXPECT_TRUE(WaitFor([&] { return ReadFile("by-path.txt").endsWith('\n'); }, milliseconds(10000)));
+  EXPECT_EQ(ReadFile("by-path.txt").trimmed(), QFileInfo(shell_->dir()).canonicalFilePath());
+  EXPECT_TRUE(WaitFor([&] { return ReadFile("by-name.txt") == "0\n"; }, milliseconds(10000)));
   EXPECT_EQ(r["exit3"].toArray(), (QJsonArray{true, 3}));
   EXPECT_EQ(r["missing"].toArray(), (QJsonArray{false, 0}));
   EXPECT_EQ(r["launcher"].toArray(), (QJsonArray{true, 4, true}));

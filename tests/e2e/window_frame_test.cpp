@@ -1,9 +1,13 @@
 // The borderless window as a user handles it: dragged by the page's caption
 // regions, resized by its edges, maximised to the work area, its state changes
 // told to the page, and put away in the tray.
+#include <signal.h>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include "fixture.h"
@@ -253,6 +257,10 @@ class PanelTest : public FrameTest {
  protected:
   bool WithPanel() const override { return true; }
 
+  unsigned long ActiveWindow() const {
+    return std::strtoul(x_->X("xdotool getactivewindow").c_str(), nullptr, 10);
+  }
+
   // Visible windows of the shell other than the main window.
   std::vector<unsigned long> Others() const {
     std::istringstream ids(x_->X("xdotool search --onlyvisible --class ombrix"));
@@ -305,7 +313,15 @@ TEST_F(PanelTest, TrayIconKeepsTheClosedWindowAndItsMenuQuits) {
   Mouse("mousemove --window " + icon_id + " 8 8 click --repeat 2 --delay 80 1");
   EXPECT_NE(shell_->WaitForWindow("Frame", milliseconds(10000)), 0u);
   EXPECT_TRUE(WaitEvents([](const QJsonObject& log) { return Count(log, "show") == 2; }));
-  // The icon's menu: "打开演示", then "退 出", which ends the program with 0.
+  // Another program's window takes the foreground; the icon's menu brings the
+  // main window back to it before it opens.
+  const int other =
+      std::atoi(x_->X("xmessage -geometry 300x100+0+0 another >/dev/null 2>&1 & echo $!").c_str());
+  const std::shared_ptr<void> end_other(nullptr, [other](void*) { kill(other, SIGKILL); });
+  ASSERT_TRUE(WaitFor([&] { return ActiveWindow() != window_ && ActiveWindow() != 0; },
+                      milliseconds(10000)));
+  // The icon's menu: "打开演示", then "退 出", which closes the window as its
+  // close request does and so ends the program with 0.
   Mouse("mousemove --window " + icon_id + " 8 8 click 3");
   unsigned long menu = 0;
   ASSERT_TRUE(WaitFor(
@@ -314,10 +330,17 @@ TEST_F(PanelTest, TrayIconKeepsTheClosedWindowAndItsMenuQuits) {
         return menu != 0;
       },
       milliseconds(10000)));
+  EXPECT_TRUE(WaitFor([&] { return ActiveWindow() == window_; }, milliseconds(10000)));
   const Geometry m = shell_->GetGeometry(menu);
   Click(m.x + m.width / 2, m.y + m.height * 3 / 4);
   EXPECT_EQ(shell_->Wait(), 0);
   const std::string output = shell_->Output();
+  size_t closes = 0;
+  for (size_t at = output.find("w,m_Close\r\n"); at != std::string::npos;
+       at = output.find("w,m_Close\r\n", at + 1)) {
+    ++closes;
+  }
+  EXPECT_EQ(closes, 2u);  // the window manager's close, then the menu's
   EXPECT_NE(output.find("SysTray::SysTray()\r\n"), std::string::npos);
   EXPECT_NE(output.find("SysTray::~SysTray()\r\n"), std::string::npos);
   EXPECT_EQ(x_->X("xdotool search --class ombrix"), "");  // the icon went with the program

@@ -84,18 +84,38 @@ TEST(Paths, StartedPathKeepsTheLinksFolderAndFallsBackToTheRealShell) {
   EXPECT_EQ(started("", "/", path), real);
 }
 
+const ombrix::Rect kScreen{0, 0, 1920, 1080};
+
 TEST(Placement, CentreRectClampsOnlyRightAndBottom) {
-  const ombrix::Rect r = ombrix::CentreRectOnScreen(1920, 1080, 1000, 600);
+  const ombrix::Rect r = ombrix::CentreRectOnScreen(kScreen, 1000, 600);
   EXPECT_EQ(r.left, 460);
   EXPECT_EQ(r.top, 240);
   EXPECT_EQ(r.right, 1460);
   EXPECT_EQ(r.bottom, 840);
-  EXPECT_EQ(ombrix::CentreRectOnScreen(1920, 1080, 2000, 600).left, -80);
-  EXPECT_EQ(ombrix::CentreRectOnScreen(1920, 1080, 1001, 601).left, 460);
+  EXPECT_EQ(ombrix::CentreRectOnScreen(kScreen, 2000, 600).left, -80);
+  EXPECT_EQ(ombrix::CentreRectOnScreen(kScreen, 1001, 601).left, 460);
+}
+
+// A customer display on the left, the primary monitor on the right: the window
+// is centred on the primary monitor, clamped to its own edges.
+TEST(Placement, CentreRectUsesThePrimaryMonitorsOwnPlace) {
+  const ombrix::Rect primary{1920, 0, 1920 + 1280, 1024};
+  const ombrix::Rect r = ombrix::CentreRectOnScreen(primary, 1000, 600);
+  EXPECT_EQ(r.left, 1920 + 140);
+  EXPECT_EQ(r.top, 212);
+  EXPECT_EQ(r.right, 1920 + 1140);
+  EXPECT_EQ(ombrix::CentreRectOnScreen(primary, 2000, 600).left, 1920 - 720);
+  const ombrix::Rect below{0, 1080, 1920, 2160};
+  EXPECT_EQ(ombrix::CentreRectOnScreen(below, 1000, 600).top, 1080 + 240);
+  LaunchPlacement normal = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, 1000, 600, primary);
+  EXPECT_EQ(normal.x, 1920 + 140);
+  LaunchPlacement full = ombrix::PlacementAfterLoad(kLaunchFullscreen, -1, -1, 0, 0, primary);
+  EXPECT_EQ(full.x, 1920);
+  EXPECT_EQ(full.width, 1280);
 }
 
 TEST(Placement, LaunchStatesAfterLoad) {
-  LaunchPlacement normal = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, 1000, 600, 1920, 1080);
+  LaunchPlacement normal = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, 1000, 600, kScreen);
   EXPECT_TRUE(normal.show);
   EXPECT_TRUE(normal.move);
   EXPECT_EQ(normal.x, 460);
@@ -103,38 +123,38 @@ TEST(Placement, LaunchStatesAfterLoad) {
   EXPECT_EQ(normal.width, 1000);
 
   // Either coordinate at -1 centres; both given place the window there.
-  EXPECT_EQ(ombrix::PlacementAfterLoad(kLaunchNormal, 30, -1, 1000, 600, 1920, 1080).x, 460);
-  LaunchPlacement at = ombrix::PlacementAfterLoad(kLaunchNormal, 30, 40, 1000, 600, 1920, 1080);
+  EXPECT_EQ(ombrix::PlacementAfterLoad(kLaunchNormal, 30, -1, 1000, 600, kScreen).x, 460);
+  LaunchPlacement at = ombrix::PlacementAfterLoad(kLaunchNormal, 30, 40, 1000, 600, kScreen);
   EXPECT_EQ(at.x, 30);
   EXPECT_EQ(at.y, 40);
 
-  LaunchPlacement hidden = ombrix::PlacementAfterLoad(kLaunchHidden, -1, -1, 800, 600, 1920, 1080);
+  LaunchPlacement hidden = ombrix::PlacementAfterLoad(kLaunchHidden, -1, -1, 800, 600, kScreen);
   EXPECT_FALSE(hidden.show);
   EXPECT_EQ(hidden.x, 560);
 
-  LaunchPlacement sizeless = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, -1, -1, 1920, 1080);
+  LaunchPlacement sizeless = ombrix::PlacementAfterLoad(kLaunchNormal, -1, -1, -1, -1, kScreen);
   EXPECT_EQ(sizeless.width, ombrix::kDefaultLaunchWidth);
   EXPECT_EQ(sizeless.height, ombrix::kDefaultLaunchHeight);
 
-  LaunchPlacement full = ombrix::PlacementAfterLoad(kLaunchFullscreen, 5, 5, 10, 10, 1920, 1080);
+  LaunchPlacement full = ombrix::PlacementAfterLoad(kLaunchFullscreen, 5, 5, 10, 10, kScreen);
   EXPECT_EQ(full.kind, LaunchPlacement::kFullscreen);
   EXPECT_EQ(full.x, 0);
   EXPECT_EQ(full.width, 1920);
-  EXPECT_EQ(ombrix::PlacementAfterLoad(kLaunchMaximized, 1, 1, 1, 1, 1920, 1080).kind,
+  EXPECT_EQ(ombrix::PlacementAfterLoad(kLaunchMaximized, 1, 1, 1, 1, kScreen).kind,
             LaunchPlacement::kMaximized);
-  EXPECT_FALSE(ombrix::PlacementAfterLoad(kLaunchMinimized, 1, 1, 1, 1, 1920, 1080).move);
+  EXPECT_FALSE(ombrix::PlacementAfterLoad(kLaunchMinimized, 1, 1, 1, 1, kScreen).move);
 }
 
 TEST(Placement, FailedLoadUsesTheFallbackRectangle) {
   for (LaunchState state : {kLaunchNormal, kLaunchHidden}) {
-    LaunchPlacement p = ombrix::PlacementAfterError(state, 1920, 1080);
+    LaunchPlacement p = ombrix::PlacementAfterError(state, kScreen);
     EXPECT_EQ(p.x, 400);
     EXPECT_EQ(p.y, 300);
     EXPECT_EQ(p.width, 600);
     EXPECT_EQ(p.height, 500);
     EXPECT_EQ(p.show, state == kLaunchNormal);
   }
-  EXPECT_EQ(ombrix::PlacementAfterError(kLaunchMaximized, 1920, 1080).kind,
+  EXPECT_EQ(ombrix::PlacementAfterError(kLaunchMaximized, kScreen).kind,
             LaunchPlacement::kMaximized);
 }
 

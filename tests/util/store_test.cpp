@@ -61,6 +61,28 @@ TEST(Store, ValuesRoundTripWithSubkeysDefaultAndRemoval) {
   EXPECT_EQ(GetRegValue(kKey), "{}");
 }
 
+// Value names ignore case as key names do; a write keeps the spelling stored
+// first, and a file that already holds two spellings still reads both.
+TEST(Store, ValueNamesIgnoreCaseAndKeepTheirStoredSpelling) {
+  const QString key = kKey + QStringLiteral("Case");
+  EXPECT_TRUE(SetRegValue(key, "Lane", "1"));
+  EXPECT_TRUE(SetRegValue(key, "lane", "2"));
+  EXPECT_TRUE(SetRegValue(key, QString::fromUtf8("Sub/Név"), "a"));
+  EXPECT_TRUE(SetRegValue(key, QString::fromUtf8("SUB/NÉV"), "b"));
+  EXPECT_EQ(GetRegValue(key), QString::fromUtf8("{\"Lane\":\"2\",\"Sub/Név\":\"b\"}"));
+  EXPECT_TRUE(RemoveRegValue(key, "LANE"));
+  EXPECT_TRUE(RemoveRegValue(key, "sub"));
+  EXPECT_EQ(GetRegValue(key), "{}");
+
+  const QString file = Home().path() + "/config/ombrix/HKEY_CURRENT_USER.conf";
+  QFile conf(file);
+  ASSERT_TRUE(conf.open(QIODevice::Append));
+  conf.write("\n[Software/Omx/Older]\nLane=1\nlane=2\n");
+  conf.close();
+  EXPECT_EQ(Read(kKey.left(kKey.lastIndexOf('\\')) + "\\Older").keys(),
+            (QStringList{"Lane", "lane"}));
+}
+
 TEST(Store, PathsThatNameNoKeyReadEmptyAndWriteNothing) {
   const QString huge = "HKEY_CURRENT_USER\\" + QString(100000, 'a');
   for (const QString& path :
