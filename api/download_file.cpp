@@ -1,12 +1,20 @@
 #include "api/download_file.h"
 
+#include <gio/gunixinputstream.h>
 #include <libsoup/soup.h>
+#include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <map>
+#include <system_error>
+#include <thread>
+
+#include "scheme/content_archive.h"
+#include "scheme/entry_stream.h"
+#include "util/util_win.h"
 
 namespace ombrix {
 namespace {
@@ -17,11 +25,27 @@ constexpr gsize kPiece = 1024 * 1024;
 // A server that sends nothing for this long fails the download.
 constexpr guint kStallSeconds = 30;
 
+// The engine's own identity, handed over by the shell; servers and CDNs that
+// refuse anonymous clients see the browser they expect.
+QByteArray& UserAgent() {
+  static auto* user_agent = new QByteArray;
+  return *user_agent;
+}
+
 SoupSession* Session() {
   // Several downloads from one server run side by side rather than queueing.
+  // No proxy resolver is set, so the session asks GIO's default one, as the
+  // engine's own requests do.
   static SoupSession* session = soup_session_new_with_options(
-      "timeout", kStallSeconds, "max-conns", 64, "max-conns-per-host", 16, nullptr);
+      "timeout", kStallSeconds, "max-conns", 64, "max-conns-per-host", 16, "user-agent",
+      UserAgent().isEmpty() ? nullptr : UserAgent().constData(), nullptr);
   return session;
+}
+
+// client: addresses name entries of the content archive, served as the
+// scheme serves them to pages.
+bool IsClientUrl(const QString& url) {
+  return url.startsWith(QLatin1String("client:"), Qt::CaseInsensitive);
 }
 
 // One download: the target file, the request and its progress. Every step runs
@@ -59,6 +83,9 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   static void OnSent(GObject* source, GAsyncResult* result, gpointer data);
   static void OnRead(GObject* source, GAsyncResult* result, gpointer data);
   gpointer Hold() { return new Holder(shared_from_this()); }
+  // An entry of the content archive, looked up on a thread of its own.
+  void StartFromArchive();
+  void OnEntryOpened(qint64 size, int stream_fd);
   void ReadNext();
   void Finish(bool ok);
 
@@ -71,6 +98,7 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   QByteArray buffer_;
   bool running_ = false;
   bool succeeded_ = false;
+  guint archive_status_ = 0;  // a client: download's answer (200 or 404)
   qint64 received_ = 0;
   qint64 total_ = -1;  // unknown until the answer says
   qint64 expected_ = -1;
@@ -111,6 +139,7 @@ void DownloadFile::Start() {
     qDebug() << "download target not writable:" << file_.fileName();
   }
   running_ = true;
+  if (IsClientUrl(url_)) return StartFromArchive();
   // Only plain ASCII (percent-encoded) URLs are sent as they are.
   message_ = soup_message_new("GET", QString::fromLatin1(url_.toLatin1()).toUtf8().constData());
   if (!message_) {
@@ -119,6 +148,38 @@ void DownloadFile::Start() {
     return;
   }
   soup_session_send_async(Session(), message_, G_PRIORITY_DEFAULT, cancellable_, OnSent, Hold());
+}
+
+void DownloadFile::StartFromArchive() {
+  const QString archive_path = GetFullPathInExecutionDirectory(ContentArchiveFileName());
+  const QString name = EntryNameFromUrl(url_);
+  const std::shared_ptr<DownloadFile> self = shared_from_this();
+  try {
+    std::thread([self, archive_path, name] {
+      auto archive = std::make_unique<ContentArchive>();
+      const qint64 size = archive->Open(archive_path) ? archive->OpenEntry(name) : -1;
+      const int fd = size >= 0 ? StreamEntry(std::move(archive)) : -1;
+      PostToMainThread([self, size, fd] { self->OnEntryOpened(size, fd); });
+    }).detach();
+  } catch (const std::system_error&) {
+    PostToMainThread([self] { self->Finish(false); });
+  }
+}
+
+void DownloadFile::OnEntryOpened(qint64 size, int stream_fd) {
+  if (!running_) {
+    if (stream_fd >= 0) close(stream_fd);
+    return;
+  }
+  if (stream_fd < 0) {
+    qDebug() << "download: no such entry in the content archive";
+    archive_status_ = SOUP_STATUS_NOT_FOUND;
+    return Finish(true);
+  }
+  archive_status_ = SOUP_STATUS_OK;
+  body_ = g_unix_input_stream_new(stream_fd, TRUE);
+  total_ = expected_ = size;
+  ReadNext();
 }
 
 void DownloadFile::OnSent(GObject* source, GAsyncResult* result, gpointer data) {
@@ -183,7 +244,7 @@ void DownloadFile::Finish(bool ok) {
   const bool flushed = file_.isOpen() && file_.flush();
   file_.close();
   // An answer that is no success (404, 500) is an error, although its body is kept.
-  const guint status = message_ ? soup_message_get_status(message_) : 0;
+  const guint status = message_ ? soup_message_get_status(message_) : archive_status_;
   succeeded_ = ok && flushed && SOUP_STATUS_IS_SUCCESSFUL(status);
   if (ok && !SOUP_STATUS_IS_SUCCESSFUL(status)) qDebug() << "download answered" << status;
   PostCompletion(shared_from_this(), QStringLiteral("complete"), this, true);
@@ -211,6 +272,8 @@ bool Matches(const JsArgs& arguments) {
 }
 
 }  // namespace
+
+void SetDownloadUserAgent(const QString& user_agent) { UserAgent() = user_agent.toUtf8(); }
 
 bool DownloadFileHanlder::Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                                   QString* exception) {

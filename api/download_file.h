@@ -1,6 +1,8 @@
 // The `ombrix.requestfile` family: downloads a URL into a file from the page's
 // own process, streaming the body to disk, with progress, completion, error and
-// abort callbacks. A download of a page that goes is cancelled.
+// abort callbacks. A download of a page that goes is cancelled. http(s)
+// downloads carry the engine's User-Agent; client: addresses are entries of
+// the content archive.
 #pragma once
 
 #include <memory>
@@ -9,6 +11,9 @@
 #include "renderer/js_value.h"
 
 namespace ombrix {
+
+// The User-Agent downloads send (the engine's); set before the first download.
+void SetDownloadUserAgent(const QString& user_agent);
 
 class DownloadFileHanlder : public FunHandler,
                             public OmbrixCefExecuteCallbackHandler,

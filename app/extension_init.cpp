@@ -36,10 +36,11 @@ QStringList ReadStringList(GVariant* list) {
 
 }  // namespace
 
-GVariant* BuildExtensionInitData(const ManifestUtil& manifest) {
+GVariant* BuildExtensionInitData(const ManifestUtil& manifest, const QString& user_agent) {
   GVariantBuilder builder;
   g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
   AddString(&builder, "executable", ExecutablePath());
+  AddString(&builder, "user_agent", user_agent);
   AddString(&builder, "command_line", manifest.command_line_);
   AddString(&builder, "manifest_file", manifest.file_name_);
   if (manifest.has_trusted_origins_) {
@@ -66,6 +67,7 @@ ExtensionInitData ReadExtensionInitData(GVariant* data) {
   result.executable = LookupString(&dict, "executable");
   result.command_line = LookupString(&dict, "command_line");
   result.manifest_file = LookupString(&dict, "manifest_file");
+  result.user_agent = LookupString(&dict, "user_agent");
   GVariant* content = g_variant_dict_lookup_value(&dict, "manifest", G_VARIANT_TYPE_BYTESTRING);
   if (content) {
     gsize size = 0;

@@ -26,10 +26,12 @@ struct ExtensionInitData {
   QStringList trusted_origins;
   // "disable_debug_log": the page side drops its debug lines too (both models).
   bool debug_log_off = false;
+  // The engine's User-Agent, which the page side's downloads send (both models).
+  QString user_agent;
 };
 
 // A floating GVariant of type a{sv}.
-GVariant* BuildExtensionInitData(const ManifestUtil& manifest);
+GVariant* BuildExtensionInitData(const ManifestUtil& manifest, const QString& user_agent = {});
 
 ExtensionInitData ReadExtensionInitData(GVariant* data);
 

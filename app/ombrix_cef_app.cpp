@@ -64,8 +64,12 @@ void OmbrixCefApp::SetUpExtension(WebKitWebContext* context) {
   const QString directory =
       QFileInfo(ombrix::RealExecutablePath()).path() + QStringLiteral("/renderer");
   webkit_web_context_set_web_extensions_directory(context, directory.toUtf8().constData());
+  // Every view keeps the engine's default User-Agent.
+  WebKitSettings* settings = webkit_settings_new();
+  const QString user_agent = QString::fromUtf8(webkit_settings_get_user_agent(settings));
+  g_object_unref(settings);
   webkit_web_context_set_web_extensions_initialization_user_data(
-      context, ombrix::BuildExtensionInitData(manifest_));
+      context, ombrix::BuildExtensionInitData(manifest_, user_agent));
 }
 
 void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self) {

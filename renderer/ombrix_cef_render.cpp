@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "api/download_file.h"
 #include "app/extension_init.h"
 #include "app/manifest_util.h"
 #include "renderer/jsc_bridge.h"
@@ -224,6 +225,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
       ombrix::ReadExtensionInitData(const_cast<GVariant*>(user_data));
   if (data.debug_log_off) ombrix::DropDebugLines();
   if (!data.executable.isEmpty()) ombrix::SetExecutablePath(data.executable);
+  ombrix::SetDownloadUserAgent(data.user_agent);
   ManifestUtil& manifest = ManifestUtil::Instance(QStringLiteral("manifest.json"));
   if (data.has_manifest) {
     manifest.SetContent(data.manifest_content);

@@ -2,26 +2,20 @@
 
 #include <gio/gunixinputstream.h>
 #include <libsoup/soup.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QDebug>
-#include <cerrno>
 #include <memory>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include "scheme/content_archive.h"
+#include "scheme/entry_stream.h"
 
 namespace ombrix {
 namespace {
 
 // Entries up to this size are answered from one buffer (the quicker way);
-// larger ones stream through a socket in pieces of kPiece bytes, so what one
-// request holds stays bounded whatever size an entry has.
+// larger ones stream through a socket, so what one request holds stays
+// bounded whatever size an entry has.
 constexpr qint64 kWholeLimit = 8 << 20;
-constexpr int kPiece = 256 * 1024;
 
 // What a worker found for one request, handed to the main thread.
 struct Answer {
@@ -64,43 +58,6 @@ gboolean Finish(gpointer data) {
 
 void Post(Answer* answer) { g_idle_add_full(G_PRIORITY_DEFAULT, Finish, answer, nullptr); }
 
-// Sends the rest of the open entry; ends when the reader goes away.
-void Pump(std::unique_ptr<ContentArchive> archive, int fd) {
-  std::vector<char> piece(kPiece);
-  for (qint64 n; (n = archive->ReadEntry(piece.data(), kPiece)) > 0;) {
-    for (qint64 sent = 0; sent < n;) {
-      const ssize_t done = send(fd, piece.data() + sent, size_t(n - sent), MSG_NOSIGNAL);
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) {
-        close(fd);
-        return;
-      }
-      sent += done;
-    }
-  }
-  close(fd);
-}
-
-// Hands a large entry to a thread of its own that streams it; false when no
-// stream can be made.
-bool StartStream(std::unique_ptr<ContentArchive> archive, Answer* answer) {
-  int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
-  // Room for several pieces in flight, so the pump rarely waits on the reader.
-  const int room = 4 * kPiece;
-  setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
-  setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-  try {
-    std::thread(Pump, std::move(archive), ends[1]).detach();
-  } catch (const std::system_error&) {
-    close(ends[0]);
-    close(ends[1]);
-    return false;
-  }
-  answer->stream_fd = ends[0];
-  return true;
-}
-
 // A worker of the pool: finds the entry and answers; a small entry goes
 // whole, and only if its bytes match its CRC.
 void Serve(gpointer data, gpointer) {
@@ -115,9 +72,12 @@ void Serve(gpointer data, gpointer) {
       qDebug() << "damaged entry" << answer->name;
       answer->size = -1;
     }
-  } else if (answer->size > kWholeLimit && !StartStream(std::move(archive), answer)) {
-    qDebug() << "no stream for" << answer->name;
-    answer->size = -1;
+  } else if (answer->size > kWholeLimit) {
+    answer->stream_fd = StreamEntry(std::move(archive));
+    if (answer->stream_fd < 0) {
+      qDebug() << "no stream for" << answer->name;
+      answer->size = -1;
+    }
   }
   Post(answer);
 }

@@ -53,6 +53,12 @@ class ContentTest : public ShellTest {
   static constexpr const char* kScript = R"(
     document.write('<h1>archive</h1><img id="icon" src="img/icon.png">');
     const status = (url) => fetch(url).then((r) => r.status);
+    const saved = (url, name) => new Promise(function(done) {
+      let last = null;
+      const end = (what) => () => done([what, last]);
+      ombrix.requestfile.download(url, ombrix.app.apppath() + '/saved/' + name, end('complete'),
+          end('error'), end('abort'), (received, total) => { last = [received, total]; });
+    });
     window.addEventListener('load', async function() {
       const info = await fetch('data/info.json');
       const xhr = await new Promise(function(done) {
@@ -78,6 +84,11 @@ class ContentTest : public ShellTest {
           const bytes = new Uint8Array(b);
           return bytes.length === 9 << 20 && bytes.every((v, i) => v === i % 253);
         }),
+        // Entries saved to disk as any download, with progress; file: stays refused.
+        downloads: [await saved('client:///data/info.json', 'info.json'),
+                    await saved('client:///data/large.bin', 'large.bin'),
+                    await saved('client:///nothing.txt', 'nothing.txt'),
+                    await saved('file:///etc/hostname', 'hostname')],
       }, 'first.json');
       // Until the archive is replaced, the same entry gives the old content.
       const poll = setInterval(async function() {
@@ -107,6 +118,14 @@ TEST_F(ContentTest, PageFromTheArchiveLoadsItsFilesAndSeesAReplacedArchive) {
   EXPECT_EQ(r["missing"].toInt(), 404);
   EXPECT_EQ(r["odd"].toArray(), (QJsonArray{404, 404, 200}));  // "../" is resolved by the URL
   EXPECT_TRUE(r["large"].toBool());
+  const QJsonArray downloads = r["downloads"].toArray();
+  EXPECT_EQ(downloads[0].toArray()[0].toString(), "complete");
+  EXPECT_EQ(ReadAll(shell_->dir() + "/saved/info.json"), R"({"v": 1, "text": "数据"})");
+  const double large = 9 << 20;
+  EXPECT_EQ(downloads[1].toArray(), (QJsonArray{"complete", QJsonArray{large, large}}));
+  EXPECT_EQ(ReadAll(shell_->dir() + "/saved/large.bin"), Large());
+  EXPECT_EQ(downloads[2].toArray()[0].toString(), "error");
+  EXPECT_EQ(downloads[3].toArray()[0].toString(), "error");
 
   WriteArchive(R"({"v": 2})");
   EXPECT_EQ(shell_->WaitForResults()["replaced"].toObject()["v"].toInt(), 2);
@@ -115,20 +134,25 @@ TEST_F(ContentTest, PageFromTheArchiveLoadsItsFilesAndSeesAReplacedArchive) {
 
 // A loopback HTTP server: /big (20 MB), /missing (404 with a body), /cut (ends
 // after a tenth of what it announced), /slow (sends a piece, then waits for the
-// client to go).
+// client to go), /agent (the User-Agent sent; 403, as some servers do, without one).
 class HttpServer {
  public:
   explicit HttpServer(QByteArray big)
       : big_(big.toStdString()),
-        server_([this](int client, const std::string& path) { Answer(client, path); }) {}
+        server_([this](int client, const std::string& path, const std::string& head) {
+          Answer(client, path, head);
+        }) {}
   int port() const { return server_.port(); }
   int slow_left() const { return slow_left_; }
 
  private:
-  void Answer(int client, const std::string& path) {
+  void Answer(int client, const std::string& path, const std::string& head) {
     using ombrix_test::ResponseHead;
     using ombrix_test::SendAll;
-    if (path == "/big") {
+    if (path == "/agent") {  // answers with the client's User-Agent
+      const std::string agent = ombrix_test::HeaderValue(head, "User-Agent");
+      SendAll(client, ResponseHead(agent.empty() ? 403 : 200, agent.size()) + agent);
+    } else if (path == "/big") {
       SendAll(client, ResponseHead(200, big_.size()) + big_);
     } else if (path == "/cut") {
       SendAll(client, ResponseHead(200, 1000000) + std::string(100000, 'c'));
@@ -171,7 +195,8 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     try {
       ombrix.requestfile.download(base + 'big', dir + '/x', () => {}, () => {}, () => {});
     } catch (e) { r.five = e.message; }
-    let pending = full ? 7 : 6;
+    r.agent = navigator.userAgent;
+    let pending = full ? 8 : 7;
     function start(name, onprogress, target) {
       r.events[name] = [];
       const on = (what) => () => {
@@ -189,6 +214,7 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     start('missing');
     start('unreachable');
     start('cut');
+    start('agent');
     start('big-unwritable', null, '/proc/ombrix-nowhere/big');  // no file can be made there
     if (full) start('big-full', null, ombrix.app.apppath() + '/full/big');
     const slow = start('slow', () => {
@@ -218,6 +244,9 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   EXPECT_EQ(events["missing"].toArray(), QJsonArray({"error"}));
   EXPECT_EQ(ReadAll(shell_->dir() + "/got/new/missing"), "not here");
   EXPECT_EQ(events["unreachable"].toArray(), QJsonArray({"error"}));
+  // The engine's own User-Agent, as the page's requests send it.
+  EXPECT_EQ(events["agent"].toArray(), QJsonArray({"complete"}));
+  EXPECT_EQ(QString::fromUtf8(ReadAll(shell_->dir() + "/got/new/agent")), r["agent"].toString());
   EXPECT_EQ(events["big-unwritable"].toArray(), QJsonArray({"error"}));
   if (mounted) {
     EXPECT_EQ(events["big-full"].toArray(), QJsonArray({"error"}));

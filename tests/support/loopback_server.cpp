@@ -1,6 +1,7 @@
 #include "loopback_server.h"
 
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,9 +13,8 @@ namespace ombrix_test {
 
 namespace {
 
-// The path of a request line ("GET /path HTTP/1.1"), or "" when the client
-// went before its request's head was complete.
-std::string ReadPath(int client) {
+// The request's head, or "" when the client went before it was complete.
+std::string ReadHead(int client) {
   std::string request;
   char piece[4096];
   while (request.find("\r\n\r\n") == std::string::npos) {
@@ -22,14 +22,25 @@ std::string ReadPath(int client) {
     if (n <= 0) return "";
     request.append(piece, size_t(n));
   }
-  const size_t start = request.find(' ');
+  return request.substr(0, request.find("\r\n\r\n") + 2);
+}
+
+// The path of the request line ("GET /path HTTP/1.1"), or "".
+std::string PathOf(const std::string& head) {
+  const size_t start = head.find(' ');
   if (start == std::string::npos) return "";
-  return request.substr(start + 1, request.find(' ', start + 1) - start - 1);
+  return head.substr(start + 1, head.find(' ', start + 1) - start - 1);
 }
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
+LoopbackServer::LoopbackServer(Handler handler)
+    : LoopbackServer(HeadHandler(
+          [handler = std::move(handler)](int client, const std::string& path, const std::string&) {
+            handler(client, path);
+          })) {}
+
+LoopbackServer::LoopbackServer(HeadHandler handler) : handler_(std::move(handler)) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -66,12 +77,27 @@ void LoopbackServer::Accept() {
 }
 
 void LoopbackServer::Serve(int client) {
-  const std::string path = ReadPath(client);
-  if (!path.empty()) handler_(client, path);
+  const std::string head = ReadHead(client);
+  const std::string path = PathOf(head);
+  if (!path.empty()) handler_(client, path, head);
   std::lock_guard<std::mutex> lock(mutex_);
   close(client);  // under the lock, so the destructor never shuts down a reused number
   served_.erase(client);
   done_.notify_all();
+}
+
+std::string HeaderValue(const std::string& head, const std::string& name) {
+  for (size_t line = head.find("\r\n"); line != std::string::npos;
+       line = head.find("\r\n", line + 2)) {
+    const size_t start = line + 2;
+    const size_t colon = head.find(':', start);
+    const size_t end = head.find("\r\n", start);
+    if (colon == std::string::npos || colon > end || colon - start != name.size()) continue;
+    if (strncasecmp(head.c_str() + start, name.c_str(), name.size()) != 0) continue;
+    const size_t value = head.find_first_not_of(' ', colon + 1);
+    return head.substr(value, end - value);
+  }
+  return "";
 }
 
 std::string ResponseHead(int status, long long length, const std::string& type,

@@ -19,7 +19,11 @@ namespace ombrix_test {
 class LoopbackServer {
  public:
   using Handler = std::function<void(int client, const std::string& path)>;
+  // Also given the request's head (request line and header lines).
+  using HeadHandler =
+      std::function<void(int client, const std::string& path, const std::string& head)>;
   explicit LoopbackServer(Handler handler);
+  explicit LoopbackServer(HeadHandler handler);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -28,7 +32,7 @@ class LoopbackServer {
  private:
   void Accept();
   void Serve(int client);
-  Handler handler_;
+  HeadHandler handler_;
   int listener_ = -1;
   int port_ = 0;
   std::mutex mutex_;  // guards served_
@@ -41,6 +45,10 @@ class LoopbackServer {
 // header lines, each ending in "\r\n".
 std::string ResponseHead(int status, long long length, const std::string& type = "text/plain",
                          const std::string& extra = "");
+
+// The value of a header line of head ("" when it has none); the name is
+// matched without regard to case.
+std::string HeaderValue(const std::string& head, const std::string& name);
 
 // Writes all of data; false once the client has gone.
 bool SendAll(int client, const char* data, size_t size);

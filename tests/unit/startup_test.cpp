@@ -178,10 +178,11 @@ TEST(ExtensionInit, CarriesTheManifestOnlyInTheSingleProcessModel) {
   EXPECT_EQ(read.manifest_file, manifest.file_name_);
 
   manifest.multiple_process_ = true;
-  data = g_variant_ref_sink(ombrix::BuildExtensionInitData(manifest));
+  data = g_variant_ref_sink(ombrix::BuildExtensionInitData(manifest, "Mozilla/5.0 (X11)"));
   read = ombrix::ReadExtensionInitData(data);
   g_variant_unref(data);
   EXPECT_FALSE(read.has_manifest);
+  EXPECT_EQ(read.user_agent, "Mozilla/5.0 (X11)");  // the downloads' identity, in both models
   EXPECT_FALSE(ombrix::ReadExtensionInitData(nullptr).has_manifest);
 }
 
