@@ -153,7 +153,8 @@ bool AppFun::Start(const std::shared_ptr<AppFun>& worker) {
       --g_running_readers;
     }).detach();
   } catch (const std::exception& e) {  // std::system_error when the system has no thread to give
-    qDebug() << "createserver" << worker->channel_ << "could not start its reader:" << e.what();
+    qDebug() << "createserver" << LogText(worker->channel_)
+             << "could not start its reader:" << e.what();
     --g_running_readers;
     Track(worker, false);
     return false;
@@ -173,7 +174,7 @@ void AppFun::Read() {
     }
     const int status = server_.create(channel_.toStdWString(), kBlockSize);
     if (status != fastipc::kOk) {
-      qDebug() << "createserver" << channel_ << "failed with status" << status;
+      qDebug() << "createserver" << LogText(channel_) << "failed with status" << status;
       ServerTable::Get().RemoveIfOwn(key_, this);
       PostCompletion(self, QStringLiteral("createfailed"), nullptr, true);
       return;
@@ -183,7 +184,7 @@ void AppFun::Read() {
   PostCompletion(self, QStringLiteral("createsuccess"), nullptr, false);
   server_.startRead();
   ServerTable::Get().RemoveIfOwn(key_, this);
-  qDebug() << "start read end" << channel_;
+  qDebug() << "start read end" << LogText(channel_);
   // The page's registration goes with the reader.
   PostCompletion(self, QStringLiteral("closed"), nullptr, false);
 }

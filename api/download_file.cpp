@@ -1,19 +1,25 @@
 #include "api/download_file.h"
 
+#include <fcntl.h>
 #include <gio/gunixinputstream.h>
 #include <libsoup/soup.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <system_error>
 #include <thread>
 
 #include "scheme/content_archive.h"
 #include "scheme/entry_stream.h"
+#include "util/log_text.h"
+#include "util/url_text.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -83,6 +89,9 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   static void OnSent(GObject* source, GAsyncResult* result, gpointer data);
   static void OnRead(GObject* source, GAsyncResult* result, gpointer data);
   gpointer Hold() { return new Holder(shared_from_this()); }
+  // Creates and locks the target, then empties it; false when it cannot be written.
+  bool OpenTarget();
+  void FailSoon();
   // An entry of the content archive, looked up on a thread of its own.
   void StartFromArchive();
   void OnEntryOpened(qint64 size, int stream_fd);
@@ -132,22 +141,58 @@ void ListenForGonePages() {
   CallbackRegistry::Get().AddReleaseListener(CancelDownloadsOf);
 }
 
-void DownloadFile::Start() {
-  qDebug() << "download to" << file_.fileName();
-  QDir().mkpath(QFileInfo(file_.fileName()).absolutePath());
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    qDebug() << "download target not writable:" << file_.fileName();
+bool DownloadFile::OpenTarget() {
+  const QString path = file_.fileName();
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  // Never waits: a pipe nobody reads fails rather than holding the page.
+  const int fd = ::open(QFile::encodeName(path).constData(),
+                        O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    qDebug() << "download target cannot be made:" << LogText(path) << strerror(errno);
+    return false;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // A lock the kernel drops with the descriptor: two downloads (of any page, of
+  // any web process) never write one file at once.
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    qDebug() << "download target is being written by another download:" << LogText(path);
+    ::close(fd);
+    return false;
+  }
+  struct stat info {};
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if ((regular && ftruncate(fd, 0) != 0) ||
+      !file_.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    qDebug() << "download target not writable:" << LogText(path);
+    ::close(fd);
+    return false;
+  }
+  return true;
+}
+
+void DownloadFile::Start() {
+  qDebug() << "download to" << LogText(file_.fileName());
   running_ = true;
+  // A target that cannot be written fails before anything is asked of a server.
+  if (!OpenTarget()) return FailSoon();
   if (IsClientUrl(url_)) return StartFromArchive();
-  // Only plain ASCII (percent-encoded) URLs are sent as they are.
-  message_ = soup_message_new("GET", QString::fromLatin1(url_.toLatin1()).toUtf8().constData());
+  // Encoded as the engine encodes an address: UTF-8, percent-encoded path and
+  // query, an international host in its ASCII form.
+  const QByteArray url = EncodedUrl(url_);
+  message_ = url.isEmpty() ? nullptr : soup_message_new("GET", url.constData());
   if (!message_) {
-    // Not a URL the session can fetch: the error is reported like any other.
-    PostToMainThread([self = shared_from_this()] { self->Finish(false); });
-    return;
+    qDebug() << "download: not a URL:" << LogText(url_);
+    return FailSoon();
   }
   soup_session_send_async(Session(), message_, G_PRIORITY_DEFAULT, cancellable_, OnSent, Hold());
+}
+
+void DownloadFile::FailSoon() {
+  // Reported like any other error, after download has returned its id.
+  PostToMainThread([self = shared_from_this()] { self->Finish(false); });
 }
 
 void DownloadFile::StartFromArchive() {
@@ -162,7 +207,7 @@ void DownloadFile::StartFromArchive() {
       PostToMainThread([self, size, fd] { self->OnEntryOpened(size, fd); });
     }).detach();
   } catch (const std::system_error&) {
-    PostToMainThread([self] { self->Finish(false); });
+    FailSoon();
   }
 }
 
@@ -188,7 +233,7 @@ void DownloadFile::OnSent(GObject* source, GAsyncResult* result, gpointer data) 
   GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
   DownloadFile& download = **self;
   if (!body) {
-    if (download.running_) qDebug() << "download failed:" << error->message;
+    if (download.running_) qDebug() << "download failed:" << LogMessage(error->message);
     g_error_free(error);
     return download.Finish(false);
   }
@@ -214,7 +259,7 @@ void DownloadFile::OnRead(GObject* source, GAsyncResult* result, gpointer data) 
   const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, &error);
   DownloadFile& download = **self;
   if (n < 0) {
-    if (download.running_) qDebug() << "download failed:" << error->message;
+    if (download.running_) qDebug() << "download failed:" << LogMessage(error->message);
     g_error_free(error);
     return download.Finish(false);
   }
@@ -244,7 +289,7 @@ void DownloadFile::Finish(bool ok) {
   const bool flushed = file_.isOpen() && file_.flush();
   file_.close();
   // An answer that is no success (404, 500) is an error, although its body is kept.
-  const guint status = message_ ? soup_message_get_status(message_) : archive_status_;
+  const guint status = message_ ? guint(soup_message_get_status(message_)) : archive_status_;
   succeeded_ = ok && flushed && SOUP_STATUS_IS_SUCCESSFUL(status);
   if (ok && !SOUP_STATUS_IS_SUCCESSFUL(status)) qDebug() << "download answered" << status;
   PostCompletion(shared_from_this(), QStringLiteral("complete"), this, true);

@@ -13,6 +13,7 @@
 
 #include "util/durable_file.h"
 #include "util/log_text.h"
+#include "util/path_order.h"
 #include "util/shell.h"
 #include "util/util_win.h"
 
@@ -181,8 +182,14 @@ bool FileFunHandler::StartOperation(const QString& name, const JsArgs& arguments
   CallbackRegistry& registry = CallbackRegistry::Get();
   registry.RegisterCallback(arguments, uuid);
   registry.RegisterJSObject(uuid, worker);
-  if (!StartWorkerThread(uuid, "file", [worker] {
+  // Its place among the operations on the same files is taken now, in call order.
+  QStringList paths{arguments[0].GetStringValue()};
+  if (is_copy) paths << arguments[1].GetStringValue();
+  auto turn = std::make_shared<PathTurn>(paths);
+  if (!StartWorkerThread(uuid, "file", [worker, turn]() mutable {
+        turn->Wait();
         const bool result = worker->Run();
+        turn.reset();  // the next operation on these files may go
         PostCompletion(worker, worker->name(), nullptr, result);
       })) {
     return true;  // no thread, no result: undefined

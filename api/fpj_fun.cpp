@@ -337,8 +337,13 @@ bool FpjFunHandler::Execute(const QString& name, const JsArgs& arguments, JsRetu
 
 void FpjFunHandler::ReleaseObject() {
   if (!fun_) return;
-  // A running job keeps the object; the port closes when the job is done.
-  if (!job_->running) fun_->device().ClosePort();
+  if (job_->running) {
+    // The page has gone: its job stops waiting for the device at once and
+    // closes the port, so the next page can open it.
+    fun_->device().Abandon();
+  } else {
+    fun_->device().ClosePort();
+  }
   fun_.reset();
 }
 
@@ -413,6 +418,7 @@ bool FpjFunHandler::LaunchWorker(const QString& name, const Decision& decision) 
   try {
     std::thread([fun, state, job, value, name] {
       const fpj_family::JobResult result = fpj_family::RunJob(fun->device(), job, value);
+      if (fun->device().abandoned()) fun->device().ClosePort();  // its page went meanwhile
       PostToMainThread([fun, state, job, name, result] {
         state->running = false;
         fpj_family::Deliver(fun->id(), name, job, result);

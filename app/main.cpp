@@ -13,6 +13,7 @@
 #include "app/ombrix_cef_app.h"
 #include "app/startup.h"
 #include "util/log_text.h"
+#include "util/url_text.h"
 #include "util/util_win.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +29,12 @@ int main(int argc, char** argv) {
   ManifestUtil& manifest = ManifestUtil::Instance(manifest_name);
   const bool read = manifest.ReadFile() && manifest.Parse();
   ombrix::ReleaseDebugLines(read && manifest.disable_debug_log_);
-  if (!read) return -1;
+  if (!read) {
+    if (!manifest.ParseError().isEmpty())
+      std::printf("%s\r\n", manifest.ParseError().toUtf8().constData());
+    std::fflush(stdout);
+    return -1;
+  }
 
   QDir::setCurrent(ombrix::GetFullPathInExecutionDirectory(QString()));
   manifest.command_line_ = command_line;
@@ -36,7 +42,7 @@ int main(int argc, char** argv) {
 
   QStringList rejected;
   const ombrix::TrustedOrigins trust = manifest.TrustPolicy(&rejected);
-  const QString first_page = ombrix::ExpandAppDir(manifest.first_page_);
+  const QString first_page = ombrix::ExpandAppDirInUrl(manifest.first_page_);
   const QStringList lines =
       manifest.Mistakes() + ombrix::TrustStartupLines(trust, rejected, first_page);
   for (const QString& line : lines) std::printf("%s\r\n", line.toUtf8().constData());

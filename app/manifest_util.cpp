@@ -4,9 +4,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "util/log_text.h"
 #include "util/util_win.h"
@@ -14,24 +18,25 @@
 namespace {
 
 // The JSON type each known key takes.
-enum class KeyType { kString, kBool, kWholeNumber, kObject, kOrigins, kLaunchState };
+enum class KeyType { kString, kUrl, kBool, kWholeNumber, kObject, kOrigins, kLaunchState };
 
 struct KnownKey {
   const char* name;
   KeyType type;
+  bool app_dir = false;  // "${AppDir}" in its value is replaced by the app's folder
 };
 
 // Every key the shell reads. Plain values (strings, booleans, numbers) also go
 // to the page side; "window" has a table of its own, and "trusted_origins" is
 // handed over on its own and checked by the start-up lines about it.
-const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kString},
+const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kUrl, true},
                                   {"application_title", KeyType::kString},
                                   {"version", KeyType::kString},
                                   {"locale", KeyType::kString},
                                   {"multiple_process", KeyType::kBool},
                                   {"user_agent", KeyType::kString},
                                   {"app_icon", KeyType::kString},
-                                  {"cache_path", KeyType::kString},
+                                  {"cache_path", KeyType::kString, true},
                                   {"disable_debug_tool", KeyType::kBool},
                                   {"disable_debug_log", KeyType::kBool},
                                   {"quit_after_main_window_closed", KeyType::kBool},
@@ -100,6 +105,7 @@ QString JsonText(const QJsonValue& value) {
 bool HasType(const QJsonValue& value, KeyType type) {
   switch (type) {
     case KeyType::kString:
+    case KeyType::kUrl:
       return value.isString();
     case KeyType::kBool:
       return value.isBool();
@@ -112,15 +118,16 @@ bool HasType(const QJsonValue& value, KeyType type) {
     case KeyType::kLaunchState:
       return FindLaunchState(value.toString()) != nullptr;
     case KeyType::kOrigins:
-      break;  // the start-up lines about trusted origins name its mistakes
+      return value.isArray();  // the start-up lines about trusted origins name its entries
   }
   return true;
 }
 
 // What a key of type takes, and what a wrongly typed value counts as.
-QString Expectation(KeyType type) {
+QString Expectation(KeyType type, const QJsonValue& value) {
   switch (type) {
     case KeyType::kString:
+    case KeyType::kUrl:
       return QStringLiteral("a string; it counts as \"\"");
     case KeyType::kBool:
       return QStringLiteral("true or false; it counts as false");
@@ -132,9 +139,17 @@ QString Expectation(KeyType type) {
       return QStringLiteral("one of %1; it counts as \"normal\"")
           .arg(names.join(QStringLiteral(", ")));
     }
-    default:
-      return QStringLiteral("an object; it counts as {}");
+    case KeyType::kOrigins: {
+      // One origin written without the brackets is shown in them.
+      const QString example =
+          value.isString() ? ombrix::LogText(JsonText(value)) : QStringLiteral("\"file://\"");
+      return QStringLiteral("a list of origins, such as [%1]; it counts as [], no page gets ombrix")
+          .arg(example);
+    }
+    case KeyType::kObject:
+      break;
   }
+  return QStringLiteral("an object; it counts as {}");
 }
 
 // A key's name without case, "_" and "-": "firstPage" and "first-page" both
@@ -146,13 +161,60 @@ QString Loose(const QString& name) {
   return loose;
 }
 
+// How many characters must be inserted, deleted, replaced or swapped with their
+// neighbour to turn a into b: "verison" is 1 from "version".
+int EditDistance(const QString& a, const QString& b) {
+  const int n = a.size();
+  const int m = b.size();
+  std::vector<int> before(m + 1), last(m + 1), row(m + 1);
+  for (int j = 0; j <= m; ++j) last[j] = j;
+  for (int i = 1; i <= n; ++i) {
+    row[0] = i;
+    for (int j = 1; j <= m; ++j) {
+      const int cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        row[j] = std::min(row[j], before[j - 2] + 1);
+    }
+    std::swap(before, last);
+    std::swap(last, row);
+  }
+  return last[m];
+}
+
+// Whether a name the shell does not know is close enough to known to be a slip
+// of the pen: the same without case, "_" and "-", or one or two characters off
+// (one for the shortest names).
+int Closeness(const QString& name, const QString& known) {
+  const QString a = Loose(name);
+  const QString b = Loose(known);
+  const int allowed = b.size() <= 4 ? 1 : 2;
+  if (std::abs(a.size() - b.size()) > allowed) return -1;
+  const int distance = EditDistance(a, b);
+  return distance <= allowed ? distance : -1;
+}
+
 template <size_t N>
-const KnownKey* FindKey(const KnownKey (&keys)[N], const QString& name, bool loosely) {
+const KnownKey* FindKey(const KnownKey (&keys)[N], const QString& name) {
   for (const KnownKey& key : keys) {
-    const QString known = QLatin1String(key.name);
-    if (loosely ? Loose(known) == Loose(name) : known == name) return &key;
+    if (name == QLatin1String(key.name)) return &key;
   }
   return nullptr;
+}
+
+// The known key closest to an unknown name, or nullptr when none is close.
+template <size_t N>
+const KnownKey* ClosestKey(const KnownKey (&keys)[N], const QString& name) {
+  const KnownKey* closest = nullptr;
+  int best = INT_MAX;
+  for (const KnownKey& key : keys) {
+    const int distance = Closeness(name, QLatin1String(key.name));
+    if (distance >= 0 && distance < best) {
+      closest = &key;
+      best = distance;
+    }
+  }
+  return closest;
 }
 
 QString UnknownKeyLine(const QString& where, const QString& name, const KnownKey* close) {
@@ -162,19 +224,95 @@ QString UnknownKeyLine(const QString& where, const QString& name, const KnownKey
   return line;
 }
 
-// One line for each key that keys does not list and each value of the wrong type.
+const QLatin1String kAppDir("AppDir");
+
+// The keys whose "${AppDir}" is replaced, for a line about another key.
+QString AppDirKeys() {
+  QStringList names;
+  for (const KnownKey& key : kTopLevelKeys) {
+    if (key.app_dir) names << QStringLiteral("\"%1\"").arg(QLatin1String(key.name));
+  }
+  return names.join(QStringLiteral(" and "));
+}
+
+// One line for each "${...}" in a string value that the shell leaves as it is:
+// any but "${AppDir}", and that one too in keys where it is not replaced.
+void CheckPlaceholders(const KnownKey& key, const QString& where, const QString& value,
+                       QStringList* lines) {
+  QStringList seen;
+  for (int start = value.indexOf(QLatin1String("${")); start >= 0;
+       start = value.indexOf(QLatin1String("${"), start + 2)) {
+    const int end = value.indexOf(QLatin1Char('}'), start + 2);
+    if (end < 0) break;
+    const QString name = value.mid(start + 2, end - start - 2);
+    if ((key.app_dir && name == kAppDir) || seen.contains(name)) continue;
+    seen << name;
+    QString why;
+    if (name == kAppDir) {
+      why = QStringLiteral(" in this key (only in %1)").arg(AppDirKeys());
+    } else if (key.app_dir && Closeness(name, kAppDir) >= 0) {
+      why = QStringLiteral(" (did you mean \"${AppDir}\"?)");
+    } else if (key.app_dir) {
+      why = QStringLiteral(" (only \"${AppDir}\" is)");
+    }
+    lines->append(QStringLiteral("manifest: \"%1%2\" holds \"${%3}\", which is not replaced%4; it "
+                                 "stays as it is")
+                      .arg(where, QLatin1String(key.name), ombrix::LogText(name), why));
+  }
+}
+
+// Whether text starts with a URL's scheme ("file:", "https:", "client:"). A
+// single letter is a drive ("C:/kiosk"), not a scheme.
+bool HasScheme(const QString& text) {
+  const int colon = text.indexOf(QLatin1Char(':'));
+  if (colon < 2) return false;
+  for (int i = 0; i < colon; ++i) {
+    const QChar c = text[i];
+    const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                        (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+    const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const bool mark = c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('.');
+    if (!letter && (i == 0 || (!digit && !mark))) return false;
+  }
+  return true;
+}
+
+// The lines about a value of the right type that still will not do what its
+// author meant: a page that is no URL, a "${...}" that stays as it is.
+void CheckValue(const KnownKey& key, const QString& where, const QJsonValue& value,
+                QStringList* lines) {
+  if (!value.isString()) return;
+  const QString text = value.toString();
+  CheckPlaceholders(key, where, text, lines);
+  if (key.type != KeyType::kUrl || HasScheme(text)) return;
+  QString line = QStringLiteral("manifest: \"%1%2\" is \"%3\", which is not a URL")
+                     .arg(where, QLatin1String(key.name), ombrix::LogText(text));
+  if (!text.isEmpty()) {
+    QString url = QStringLiteral("file://${AppDir}/") + text;  // a page in the app's folder
+    if (text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("${")))
+      url = QStringLiteral("file://") + text;
+    else if (text.startsWith(QLatin1String("www.")))
+      url = QStringLiteral("https://") + text;
+    line += QStringLiteral(" (did you mean \"%1\"?)").arg(ombrix::LogText(url));
+  }
+  lines->append(line);
+}
+
+// One line for each key that keys does not list, each value of the wrong type
+// and each value that will not do what its author meant.
 template <size_t N>
 void CheckKeys(const QJsonObject& object, const KnownKey (&keys)[N], const QString& where,
                QStringList* lines) {
   for (auto it = object.begin(); it != object.end(); ++it) {
-    const KnownKey* known = FindKey(keys, it.key(), false);
+    const KnownKey* known = FindKey(keys, it.key());
     if (!known) {
-      lines->append(
-          UnknownKeyLine(where, ombrix::LogText(it.key()), FindKey(keys, it.key(), true)));
+      lines->append(UnknownKeyLine(where, ombrix::LogText(it.key()), ClosestKey(keys, it.key())));
     } else if (!HasType(it.value(), known->type)) {
       lines->append(QStringLiteral("manifest: \"%1%2\" is %3, it should be %4")
                         .arg(where, it.key(), ombrix::LogText(JsonText(it.value())),
-                             Expectation(known->type)));
+                             Expectation(known->type, it.value())));
+    } else {
+      CheckValue(*known, where, it.value(), lines);
     }
   }
 }
@@ -217,6 +355,12 @@ bool ManifestUtil::ReadFile() {
   QFile file(file_name_);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
     Print("Can't open the file!");
+    // The path on a line of its own: a manifest named wrongly or looked for in
+    // the wrong folder shows at once.
+    Print(QStringLiteral("\r\nmanifest: looked for %1: %2\r\n")
+              .arg(file_name_, file.errorString())
+              .toUtf8()
+              .constData());
     return false;
   }
   content_.append(file.readAll());
@@ -224,11 +368,35 @@ bool ManifestUtil::ReadFile() {
   return true;
 }
 
+QString ManifestUtil::JsonErrorText(const QByteArray& json, const QJsonParseError& error) {
+  const QByteArray before = json.left(qBound(0, error.offset, json.size()));
+  const int line_start = before.lastIndexOf('\n') + 1;
+  int column = 1;  // in characters: a UTF-8 continuation byte starts none
+  for (int i = line_start; i < before.size(); ++i) {
+    if ((static_cast<unsigned char>(before[i]) & 0xC0) != 0x80) ++column;
+  }
+  return QStringLiteral("%1 at line %2, column %3")
+      .arg(error.errorString())
+      .arg(before.count('\n') + 1)
+      .arg(column);
+}
+
 bool ManifestUtil::Parse() {
   QJsonParseError error;
-  const QJsonDocument document =
-      QJsonDocument::fromJson(QString::fromLocal8Bit(content_).toUtf8(), &error);
-  if (error.error != QJsonParseError::NoError || !document.isObject()) return false;
+  const QByteArray json = QString::fromLocal8Bit(content_).toUtf8();
+  const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+  if (error.error != QJsonParseError::NoError) {
+    parse_error_ =
+        QStringLiteral("manifest: %1 is not JSON: %2").arg(file_name_, JsonErrorText(json, error));
+    return false;
+  }
+  if (!document.isObject()) {
+    parse_error_ =
+        QStringLiteral("manifest: %1 is a JSON array, it should be a JSON object ({...})")
+            .arg(file_name_);
+    return false;
+  }
+  parse_error_.clear();
 
   root_ = document.object();
   ReadString(root_, "first_page", &first_page_);

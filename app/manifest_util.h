@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -26,8 +27,18 @@ class ManifestUtil {
 
   explicit ManifestUtil(const QString& file_name);
 
+  // Reads the file into content_. A file that cannot be opened prints "Can't
+  // open the file!" and a line naming the path it looked for.
   bool ReadFile();
+  // Parses content_ and fills the fields. A document that is not a JSON object
+  // changes none and leaves its start-up line in ParseError().
   bool Parse();
+  // Why the last Parse refused the content, naming the file; "" after a good one.
+  const QString& ParseError() const { return parse_error_; }
+
+  // A JSON parse error as a person reads it: its message and where, by line and
+  // column (both from 1; the column counts characters) in json.
+  static QString JsonErrorText(const QByteArray& json, const QJsonParseError& error);
 
   // Sets the read content directly (the web process receives it from the shell).
   void SetContent(const QByteArray& content) { content_ = content; }
@@ -37,9 +48,10 @@ class ManifestUtil {
   // possibly large file.
   QByteArray KnownKeysJson() const;
 
-  // One start-up line for each key the shell does not know and each value of
-  // the wrong type, naming the key and what it takes. The values are read as
-  // ever: a wrongly typed one counts as empty.
+  // One start-up line for each key the shell does not know (with the known key
+  // it comes close to), each value of the wrong type, a first page that is no
+  // URL and each "${...}" that is not replaced, naming the key and what it
+  // takes. The values are read as ever: a wrongly typed one counts as empty.
   QStringList Mistakes() const;
 
   // The origins whose frames get `ombrix` and `cefQuery`: every origin when the
@@ -79,4 +91,6 @@ class ManifestUtil {
  private:
   void ParseWindow(const QJsonObject& window);
   void ParseTrustedOrigins(const QJsonObject& root);
+
+  QString parse_error_;
 };

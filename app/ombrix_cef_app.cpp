@@ -8,6 +8,7 @@
 #include "app/extension_init.h"
 #include "app/version_page.h"
 #include "scheme/ombrix_cef_scheme_handler.h"
+#include "util/url_text.h"
 #include "util/util_win.h"
 
 namespace {
@@ -108,6 +109,6 @@ void OmbrixCefApp::OnContextInitialized() {
   ombrix::RegisterClientScheme(context_);
   if (!handler_) handler_ = std::make_unique<OmbrixCefHandler>(context_, manifest_);
   handler_->disable_resize_ = manifest_.disable_resize_;
-  handler_->CreateMainBrowser(ombrix::ExpandAppDir(manifest_.first_page_),
+  handler_->CreateMainBrowser(ombrix::ExpandAppDirInUrl(manifest_.first_page_),
                               manifest_.application_title_);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "browser/ombrix_cef_handler.h"
+#include "util/log_text.h"
 
 namespace ombrix {
 namespace {
@@ -317,7 +318,8 @@ bool SetIconImage(GtkStatusIcon* icon, const QString& path) {
     g_object_unref(pixbuf);
     return true;
   }
-  qDebug() << "tray icon" << path << (error ? error->message : "not a file");
+  qDebug() << "tray icon" << LogText(path)
+           << (error ? LogMessage(error->message) : QStringLiteral("not a file"));
   g_clear_error(&error);
   // An icon without an image could not be found to be clicked.
   gtk_status_icon_set_from_icon_name(icon, "application-x-executable");

@@ -11,23 +11,41 @@ using fpj::Command;
 
 namespace {
 
-// The open port as a byte source for fpj::ReadFrame, timed on a monotonic clock.
+// A wait for the device is checked this often for its page having gone.
+constexpr int kAbandonCheckMs = 50;
+
+// The open port as a byte source for fpj::ReadFrame, timed on a monotonic
+// clock; a wait ends early once the command is abandoned.
 class PortSource : public fpj::ByteSource {
  public:
-  explicit PortSource(QSerialPort& port) : port_(port) { clock_.start(); }
+  PortSource(QSerialPort& port, const std::atomic<bool>& abandoned)
+      : port_(port), abandoned_(abandoned) {
+    clock_.start();
+  }
 
   qint64 NowMs() override { return clock_.elapsed(); }
 
   bool WaitForBytes(int ms) override {
     if (!port_.isOpen()) return false;
     if (port_.bytesAvailable() > 0) return true;
-    return port_.waitForReadyRead(ms);
+    const qint64 end = clock_.elapsed() + ms;
+    for (qint64 left = ms; left > 0 && !abandoned_.load(); left = end - clock_.elapsed()) {
+      if (port_.waitForReadyRead(int(qMin<qint64>(left, kAbandonCheckMs)))) return true;
+      // A slice that ran out is no failure; anything else (a hang-up) ends the wait.
+      const QSerialPort::SerialPortError error = port_.error();
+      if (!port_.isOpen() ||
+          (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)) {
+        return false;
+      }
+    }
+    return false;
   }
 
   QByteArray ReadAvailable() override { return port_.readAll(); }
 
  private:
   QSerialPort& port_;
+  const std::atomic<bool>& abandoned_;
   QElapsedTimer clock_;
 };
 
@@ -115,7 +133,7 @@ bool ComFpj::OpenOnThread(const QString& portName) {
     if (port_->open(QIODevice::ReadWrite)) {
       ApplySettings();
     } else {
-      qDebug() << "open" << portName << "failed:" << port_->errorString();
+      qDebug() << "open" << portName.left(64) << "failed:" << port_->errorString().left(160);
     }
   }
   return port_->isOpen();
@@ -152,13 +170,13 @@ int ComFpj::Run(Command command, quint16 value, const char* label) {
 
 // Sends the request of `command` and reads its reply; sets the last code.
 QByteArray ComFpj::Exchange(Command command, quint16 value, const char* label) {
-  if (!port_) {
+  if (!port_ || abandoned()) {
     SetCode(fpj::kNoPort);
     return QByteArray();
   }
   WriteRequest(fpj::BuildRequest(command, value), label);
   const QByteArray reply =
-      CallResult(fpj::TimeLimitMs(command, value), fpj::Info(command).replyLength);
+      CallResult(command, fpj::TimeLimitMs(command, value), fpj::Info(command).replyLength);
   DropVanishedPort();
   return reply;
 }
@@ -175,11 +193,19 @@ void ComFpj::WriteRequest(const QByteArray& request, const char* label) {
   qDebug().noquote() << label + QStringLiteral(" ret:") << written;
 }
 
-QByteArray ComFpj::CallResult(qint64 limitMs, int expectedLength) {
+QByteArray ComFpj::CallResult(Command command, qint64 limitMs, int expectedLength) {
   QElapsedTimer timer;
   timer.start();
-  PortSource source(*port_);
-  const QByteArray reply = fpj::ReadFrame(source, limitMs);
+  PortSource source(*port_, abandoned_);
+  QByteArray reply;
+  // A reply to another command (one that came after its own time limit) is
+  // never taken for this one's: it is dropped and the wait goes on.
+  for (qint64 left = limitMs; left > 0; left = limitMs - timer.elapsed()) {
+    reply = fpj::ReadFrame(source, left);
+    if (!fpj::AnswersAnotherCommand(reply, command)) break;
+    qDebug().noquote() << "dropped a reply to another command:" << fpj::Hex(reply);
+    reply.clear();
+  }
   qDebug() << "read data cost time :" << timer.elapsed();
   qDebug().noquote() << "CallResult " << fpj::Hex(reply) << reply.size();
   const int code = fpj::EvaluateReply(reply, expectedLength);

@@ -64,6 +64,13 @@ class ComFpj {
 
   int lastCode() const { return lastCode_.load(); }
 
+  // Gives up whatever the running command waits for, at once and from any
+  // thread: its page has gone. The command ends within a moment with no
+  // reply (a reply that still comes is cleared before the next request), and
+  // every later command of this object answers -100 without touching the port.
+  void Abandon() { abandoned_.store(true); }
+  bool abandoned() const { return abandoned_.load(); }
+
  private:
   // All of these run on the port thread.
   bool OpenOnThread(const QString& portName);
@@ -73,7 +80,7 @@ class ComFpj {
   int Run(fpj::Command command, quint16 value, const char* label);
   QByteArray Exchange(fpj::Command command, quint16 value, const char* label);
   void WriteRequest(const QByteArray& request, const char* label);
-  QByteArray CallResult(qint64 limitMs, int expectedLength);
+  QByteArray CallResult(fpj::Command command, qint64 limitMs, int expectedLength);
   void DropVanishedPort();
   int QueryNumOnThread();
   int SellBillOnThread(quint16& count);
@@ -81,6 +88,7 @@ class ComFpj {
   int SetCode(int code);
 
   std::atomic<int> lastCode_{0};
+  std::atomic<bool> abandoned_{false};
   std::unique_ptr<QSerialPort> port_;  // used on the port thread only
   QString versionText_;
   std::unique_ptr<fpj::PortThread> thread_;

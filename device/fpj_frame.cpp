@@ -105,6 +105,10 @@ int EvaluateReply(const QByteArray& reply, int expectedLength) {
   return CheckCRC(reply) ? kOk : kBadChecksum;
 }
 
+bool AnswersAnotherCommand(const QByteArray& reply, Command command) {
+  return reply.size() > 3 && ByteAt(reply, 3) != quint8(command);
+}
+
 int ReplyFrameLength(const QByteArray& bytes) {
   if (bytes.size() < 2) return -1;
   return ByteAt(bytes, 1) + 6;

@@ -78,6 +78,10 @@ int MapDeviceStatus(quint8 status);
 // a nonzero status (checksum not examined), else 0 or -108.
 int EvaluateReply(const QByteArray& reply, int expectedLength);
 
+// True for a frame long enough to name its command when that command is not
+// `command`: the reply to an earlier request.
+bool AnswersAnotherCommand(const QByteArray& reply, Command command);
+
 // Total length of the frame whose first bytes are `bytes` (byte 1 + 6), or
 // -1 while fewer than two bytes are known.
 int ReplyFrameLength(const QByteArray& bytes);

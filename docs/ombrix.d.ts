@@ -45,10 +45,16 @@ declare namespace Ombrix {
     runapp(commandLine: string): void;
     /**
      * Kills (SIGKILL) every process whose executable file name is exactly
-     * `exeFileName` (the shell's own name kills the shell). Always true.
+     * `exeFileName` ("vlc", not "vlc.exe"). The shell's own file name kills the
+     * shell too: that is the real file's name, "ombrix" for an app started
+     * through a link, and it kills every app the installed shell runs. true;
+     * false when `exeFileName` is not a string.
      */
     killapp(exeFileName: string): boolean;
-    /** The executable's file name ("ombrix", or the name of a renamed copy). */
+    /**
+     * The name the shell was started by: "ombrix", or "kiosk" for a link or a
+     * copy named kiosk (any ".exe" in the name is removed).
+     */
     getappname(): string;
     /** Removes the tray icon. undefined (true when the page has no window). */
     hidetray(): boolean|undefined;
@@ -72,7 +78,10 @@ declare namespace Ombrix {
      * ("" when started without any). The first one named the manifest.
      */
     runparam(): string;
-    /** The folder of the executable, without a trailing "/". */
+    /**
+     * The app's folder: the one holding the link or copy the shell was started
+     * by, without a trailing "/" ("/opt/kiosk").
+     */
     apppath(): string;
     /** Connects the page's one IPC connection to a channel (closing an earlier one). */
     createclient(channel: string): ConnectStatus;

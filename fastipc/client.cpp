@@ -16,7 +16,8 @@ namespace fastipc {
 
 namespace {
 // A writer waiting for the block looks again at least this often, so it
-// never depends on one particular wake and notices close() from another thread.
+// never depends on one particular wake, notices close() from another thread,
+// and notices a reader that died meanwhile.
 constexpr int kWaitSliceMs = 100;
 }  // namespace
 
@@ -72,7 +73,11 @@ uint32_t Client::Impl::claimBlock() {
       if (waited >= limit_ms) return kWaitFailed;
       slice_ms = static_cast<int>(std::min<long long>(slice_ms, limit_ms - waited));
     }
-    if (read_event.wait(slice_ms) == NamedEvent::Wait::kFailed) return kWaitFailed;
+    const NamedEvent::Wait woke = read_event.wait(slice_ms);
+    if (woke == NamedEvent::Wait::kFailed) return kWaitFailed;
+    // Only a wait that found no release asks again: a reader dying in the
+    // middle of a long message ends it, and a busy channel pays nothing.
+    if (woke == NamedEvent::Wait::kTimedOut && !mapping.readerPresent()) return kWaitFailed;
   }
   return kOk;
 }
@@ -89,6 +94,8 @@ uint32_t Client::Impl::writeBlock(const char* data, uint32_t len, const char* id
 uint32_t Client::Impl::write(const char* data, uint32_t len) {
   std::shared_lock<std::shared_mutex> lock(in_use);
   if (view == nullptr || closing) return kClientNotOpen;
+  // Once per message: a channel whose readers are gone takes nothing.
+  if (!mapping.readerPresent()) return kWaitFailed;
   if (len <= size) return writeBlock(data, len, nullptr, kTypeWhole);
   char* id = qx::GenerateGuid();
   uint32_t status = kOk;
@@ -144,6 +151,12 @@ void Client::close() {
 
 void Client::setBlockTimeout(int ms) {
   if (impl_ != nullptr) impl_->block_timeout_ms = ms > 0 ? ms : 0;
+}
+
+bool Client::hasReader() const {
+  if (impl_ == nullptr) return false;
+  std::shared_lock<std::shared_mutex> lock(impl_->in_use);
+  return impl_->view != nullptr && impl_->mapping.readerPresent();
 }
 
 bool Client::isStable() const {

@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 
@@ -65,6 +66,11 @@ int Server::Impl::create(const std::wstring& name, uint32_t block_size) {
   // The mapping is opened first: its lock tells whether this server is the
   // only one on the channel, so that a live block is never wiped.
   const bool mapping_ok = mapping.openForServer(names[2], bytes, &alone);
+  // Marked before the events exist, so that a writer able to open the whole
+  // channel finds its reader there.
+  if (mapping_ok && !mapping.markReader()) {
+    qDebug() << "fastipc: no reader mark on" << names[2].c_str() << "errno" << errno;
+  }
   if (!write_event.open(names[0], true)) return kCreateWriteEventFailed;
   if (!read_event.open(names[1], true)) return kCreateReadEventFailed;
   if (!mapping_ok) return kCreateMappingFailed;

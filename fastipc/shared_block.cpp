@@ -13,6 +13,19 @@ namespace {
 
 constexpr int kOpenAttempts = 5;
 
+// The reader mark's byte: far beyond any block, so it never touches the
+// layout that other programs map (a lock may lie past the end of a file).
+constexpr off_t kReaderMarkOffset = off_t(1) << 30;
+
+struct flock readerMark(short type) {
+  struct flock mark = {};
+  mark.l_type = type;
+  mark.l_whence = SEEK_SET;
+  mark.l_start = kReaderMarkOffset;
+  mark.l_len = 1;
+  return mark;  // l_pid stays 0, as open-file-description locks require
+}
+
 int flockRetrying(int fd, int operation) {
   int rc;
   do {
@@ -68,6 +81,22 @@ bool SharedBlock::openForServer(const std::string& name, size_t bytes, bool* alo
 }
 
 void SharedBlock::shareLock() { flockRetrying(fd_, LOCK_SH); }
+
+bool SharedBlock::markReader() {
+  // Shared, so that every server of a channel holds it at the same time.
+  struct flock mark = readerMark(F_RDLCK);
+  return fd_ >= 0 && fcntl(fd_, F_OFD_SETLK, &mark) == 0;
+}
+
+bool SharedBlock::readerPresent() const {
+  if (fd_ < 0) return false;
+  // A write lock would conflict with any reader's mark; the kernel only
+  // reports whether one is there and takes nothing. The client opened the
+  // object itself, so even a server in its own process counts.
+  struct flock probe = readerMark(F_WRLCK);
+  if (fcntl(fd_, F_OFD_GETLK, &probe) != 0) return true;
+  return probe.l_type != F_UNLCK;
+}
 
 bool SharedBlock::openExisting(const std::string& name) {
   close();

@@ -1,7 +1,12 @@
-// The shared memory object "/N_m" holding the block, plus the advisory lock
-// by which servers sharing one channel know whether they are alone on it.
-// A server holds a shared lock while it runs; the kernel drops it when the
-// process dies, so an object nobody locks was left by a killed server.
+// The shared memory object "/N_m" holding the block, plus two advisory locks
+// the kernel drops when their holder dies:
+// - a flock() by which servers sharing one channel know whether they are
+//   alone on it. A server holds a shared lock while it runs, so an object
+//   nobody locks was left by a killed server.
+// - the reader mark, a read lock (an open-file-description lock) on one byte
+//   far beyond the block, held by every open server. A writer asks for it once
+//   per message without taking it, so a channel whose readers are gone fails
+//   at once instead of taking a message nobody will read.
 #ifndef FASTIPC_SHARED_BLOCK_H_
 #define FASTIPC_SHARED_BLOCK_H_
 
@@ -24,6 +29,11 @@ class SharedBlock {
   bool openForServer(const std::string& name, size_t bytes, bool* alone);
   // Turns the server's lock into a shared one, letting other servers join.
   void shareLock();
+  // Server side: takes the reader mark; it goes when the object is closed.
+  bool markReader();
+  // Client side: true when some process holds the reader mark (or when the
+  // kernel cannot tell, so that such a system works as before).
+  bool readerPresent() const;
   // Client side: opens an existing object; fails when it is missing.
   bool openExisting(const std::string& name);
   // Maps `bytes` from offset 0; fails when the object is shorter.

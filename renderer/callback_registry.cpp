@@ -168,10 +168,12 @@ bool StartWorkerThread(int uuid, const char* what, std::function<void()> work) {
 }
 
 QString BuildWindowStateScript(const QString& state) {
-  return QStringLiteral("var e = new CustomEvent('windowstate',{") + QLatin1Char('\t') +
+  // Inside a function of its own: the event's variable is no global of the
+  // page's, so a page's own `let e` or `var e` neither stops it nor is overwritten.
+  return QStringLiteral("(function(){var e = new CustomEvent('windowstate',{") + QLatin1Char('\t') +
          QStringLiteral("detail:{") + QStringLiteral("\t\t") + QStringLiteral("state:'") + state +
          QStringLiteral("'") + QLatin1Char('\t') + QStringLiteral("}") + QStringLiteral("});") +
-         QStringLiteral("dispatchEvent(e);");
+         QStringLiteral("dispatchEvent(e);})();");
 }
 
 }  // namespace ombrix

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "util/log_text.h"
+
 namespace dialog_test {
 namespace {
 
@@ -92,7 +94,7 @@ bool Handler::OnQuery(WebKitWebView* view, int query_id, const QString& request,
   if (dialog->kind == ombrix::DialogKind::kSave) {
     const ombrix::SaveSettings settings = ombrix::ReadSaveSettings(request);
     if (settings.given) {
-      std::printf("config : %s\r\n", settings.text.toUtf8().constData());
+      qDebug().noquote() << "config :" << ombrix::LogText(settings.text);
       std::fflush(stdout);
     }
     for (const QString& value : settings.filepaths) {

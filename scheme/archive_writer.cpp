@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <utility>
 
+#include "scheme/content_archive.h"
 #include "scheme/zip_crypto.h"
 
 namespace ombrix {
@@ -173,6 +174,18 @@ int PackFolder(const QString& folder, const QString& path, QString* error) {
   }
   const QString partial = path + QStringLiteral(".partial");
   const QStringList names = FilesBelow(folder);
+  // A file no page could ask for would be packed and never served: refused.
+  QStringList unservable;
+  for (const QString& name : names) {
+    if (!IsServableEntryName(name)) unservable << name;
+  }
+  if (!unservable.isEmpty()) {
+    *error = QStringLiteral(
+                 "no page can ask for a file whose name holds \"?\", \"#\" or \"%\"; "
+                 "rename it:\n  ") +
+             unservable.join(QStringLiteral("\n  "));
+    return -1;
+  }
   ArchiveWriter writer;
   bool ok = writer.Open(partial);
   for (const QString& name : names) {

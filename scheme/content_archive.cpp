@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHash>
 #include <QMimeDatabase>
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -280,7 +281,33 @@ void ContentArchive::CloseEntry() {
 
 QString ContentArchiveFileName() { return GetAppName() + QStringLiteral(".data"); }
 
-QString EntryNameFromUrl(const QString& url) { return url.mid(10); }
+QString EntryNameFromUrl(const QString& url) {
+  // The engine percent-encodes a request's spaces and non-ASCII characters
+  // (UTF-8); the entry bears the name as it was in the folder. "%2F" stays as
+  // it is: an encoded slash names no folder.
+  const QByteArray bytes = url.mid(10).toUtf8();
+  QByteArray name;
+  name.reserve(bytes.size());
+  for (int i = 0; i < bytes.size(); ++i) {
+    const bool escape = bytes[i] == '%' && i + 2 < bytes.size() &&
+                        isxdigit(static_cast<unsigned char>(bytes[i + 1])) &&
+                        isxdigit(static_cast<unsigned char>(bytes[i + 2]));
+    const QByteArray code = escape ? bytes.mid(i + 1, 2) : QByteArray();
+    if (escape && code.compare("2f", Qt::CaseInsensitive) != 0) {
+      name.append(char(code.toInt(nullptr, 16)));
+      i += 2;
+    } else {
+      name.append(bytes[i]);
+    }
+  }
+  return QString::fromUtf8(name);
+}
+
+bool IsServableEntryName(const QString& name) {
+  // "?" and "#" end a URL's path; "%" would be read as an escape.
+  return !name.isEmpty() && !name.contains(QLatin1Char('?')) && !name.contains(QLatin1Char('#')) &&
+         !name.contains(QLatin1Char('%'));
+}
 
 QString ChooseMimeType(const QString& entry_name) {
   int cut = entry_name.indexOf(QLatin1Char('?'));

@@ -61,8 +61,13 @@ class ContentArchive {
 QString ContentArchiveFileName();
 
 // The entry a client URL asks for: the URL without its first ten characters
-// ("client:///"), query and fragment included.
+// ("client:///"), query and fragment included, its percent-escapes decoded
+// (UTF-8) but for "%2F".
 QString EntryNameFromUrl(const QString& url);
+
+// Whether a request can ever name an entry of this name: not with "?", "#" or
+// "%" in it (the packer refuses such files).
+bool IsServableEntryName(const QString& name);
 
 // The type an entry is answered with: the name is cut at the first "?" (or,
 // without one, the first "#"); the extension after its last "." picks a type

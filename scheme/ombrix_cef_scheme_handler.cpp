@@ -8,6 +8,7 @@
 
 #include "scheme/content_archive.h"
 #include "scheme/entry_stream.h"
+#include "util/log_text.h"
 
 namespace ombrix {
 namespace {
@@ -22,7 +23,7 @@ struct Answer {
   WebKitURISchemeRequest* request = nullptr;  // held until answered
   QString name;                               // the entry asked for
   QString mime;
-  qint64 size = -1;    // as the archive records it; below 1: not found
+  qint64 size = -1;    // as the archive records it; below 0: not found
   QByteArray whole;    // a small entry
   int stream_fd = -1;  // a large entry: the end its bytes arrive on
 };
@@ -39,7 +40,7 @@ GInputStream* BodyOf(const Answer& answer) {
 // fetch and XHR read) and the body.
 gboolean Finish(gpointer data) {
   std::unique_ptr<Answer> answer(static_cast<Answer*>(data));
-  const bool found = answer->size > 0;
+  const bool found = answer->size >= 0;
   const qint64 length = answer->stream_fd >= 0 ? answer->size : answer->whole.size();
   GInputStream* body = BodyOf(*answer);
   WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(body, length);
@@ -65,17 +66,17 @@ void Serve(gpointer data, gpointer) {
   auto archive = std::make_unique<ContentArchive>();
   archive->Open(ContentArchiveFileName());
   answer->size = archive->OpenEntry(answer->name);
-  if (answer->size > 0) qDebug() << answer->name << answer->size;
-  if (answer->size > 0 && answer->size <= kWholeLimit) {
+  if (answer->size >= 0) qDebug() << LogText(answer->name) << answer->size;
+  if (answer->size >= 0 && answer->size <= kWholeLimit) {
     answer->whole = archive->ReadRest(answer->size);
     if (!archive->EntryWhole()) {
-      qDebug() << "damaged entry" << answer->name;
+      qDebug() << "damaged entry" << LogText(answer->name);
       answer->size = -1;
     }
   } else if (answer->size > kWholeLimit) {
     answer->stream_fd = StreamEntry(std::move(archive));
     if (answer->stream_fd < 0) {
-      qDebug() << "no stream for" << answer->name;
+      qDebug() << "no stream for" << LogText(answer->name);
       answer->size = -1;
     }
   }

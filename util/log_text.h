@@ -13,6 +13,13 @@ constexpr int kLogTextLimit = 64;
 // text cut to kLogTextLimit characters, for a log line.
 inline QString LogText(const QString& text) { return text.left(kLogTextLimit); }
 
+// A library's error message, which may quote page data (a path, an address):
+// cut so that no line grows with what the page passed.
+constexpr int kLogMessageLimit = 160;
+inline QString LogMessage(const char* message) {
+  return QString::fromUtf8(message ? message : "").left(kLogMessageLimit);
+}
+
 // Holds this process's debug and info lines back until ReleaseDebugLines: the
 // shell learns whether they are wanted only from its manifest.
 void HoldDebugLines();

@@ -34,7 +34,7 @@ bool ShowItemsOverDBus(const QByteArray& uri) {
       G_DBUS_CALL_FLAGS_NO_AUTO_START, 3000, nullptr, &error);
   g_object_unref(bus);
   if (!reply) {
-    qDebug() << "ShowItems" << (error ? error->message : "");
+    qDebug() << "ShowItems" << LogMessage(error ? error->message : "");
     g_clear_error(&error);
     return false;
   }
@@ -79,7 +79,7 @@ int ExeCmd(const QString& target) {
   const QByteArray uri = IsUri(target) ? target.toUtf8() : FileUri(AbsoluteTarget(target));
   const bool started = g_app_info_launch_default_for_uri(uri.constData(), nullptr, &error);
   if (!started) {
-    qDebug() << "ExeCmd failed:" << (error ? error->message : "");
+    qDebug() << "ExeCmd failed:" << LogMessage(error ? error->message : "");
     g_clear_error(&error);
   }
   return started ? 1 : 0;

@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "util/log_text.h"
+
 namespace ombrix {
 namespace {
 
@@ -80,7 +82,7 @@ bool KillProcess(const QString& exe_file_name) {
   while (const dirent* entry = readdir(proc)) {
     const pid_t pid = PidOfEntry(entry->d_name);
     if (pid == 0 || pid == self || ExecutableFileName(pid) != wanted) continue;
-    if (kill(pid, SIGKILL) == 0) qDebug() << "KillProcess" << exe_file_name << pid;
+    if (kill(pid, SIGKILL) == 0) qDebug() << "KillProcess" << LogText(exe_file_name) << pid;
   }
   closedir(proc);
   return true;

@@ -608,7 +608,7 @@ const ipcMeanings = {
   '202': 'the channel is incomplete',
   '302': 'the channel is incomplete',
   '303': 'the channel\'s shared memory could not be mapped',
-  '205': 'the reader did not take the message within 3 s',
+  '205': 'no reader is listening, or it did not take the message within 3 s',
 };
 
 /** @param {number} code */

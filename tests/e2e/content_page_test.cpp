@@ -38,6 +38,8 @@ class ContentTest : public ShellTest {
                Method::kStored, true);
     writer.Add("data/info.json", info_json, Method::kDeflated, true);
     writer.Add("data/large.bin", Large(), Method::kDeflated, true);  // streamed, not held whole
+    writer.Add(QString::fromUtf8("data/价格 表.json"), "[1]", Method::kDeflated, true);
+    writer.Add("data/empty.txt", "", Method::kDeflated, true);
     ASSERT_TRUE(writer.Close());
     ASSERT_EQ(::rename(partial.toUtf8().constData(), (shell_->dir() + "/ombrix.data").toUtf8()), 0);
   }
@@ -78,6 +80,8 @@ class ContentTest : public ShellTest {
         capitals: await status('DATA/INFO.JSON'),
         query: await status('data/info.json?v=2'),
         missing: await status('nothing.txt'),
+        named: await status('data/价格 表.json'),
+        empty: await fetch('data/empty.txt').then(async (r) => r.status + ' ' + (await r.text()).length),
         odd: [await status('x'.repeat(100000)), await status('data%2Finfo.json'),
               await status('../data/info.json')],
         large: await fetch('data/large.bin').then((r) => r.arrayBuffer()).then(function(b) {
@@ -116,6 +120,8 @@ TEST_F(ContentTest, PageFromTheArchiveLoadsItsFilesAndSeesAReplacedArchive) {
   EXPECT_EQ(r["capitals"].toInt(), 200);
   EXPECT_EQ(r["query"].toInt(), 404);  // a query string is part of the entry name
   EXPECT_EQ(r["missing"].toInt(), 404);
+  EXPECT_EQ(r["named"].toInt(), 200);  // the engine asks for it percent-encoded
+  EXPECT_EQ(r["empty"].toString(), "200 0");
   EXPECT_EQ(r["odd"].toArray(), (QJsonArray{404, 404, 200}));  // "../" is resolved by the URL
   EXPECT_TRUE(r["large"].toBool());
   const QJsonArray downloads = r["downloads"].toArray();
@@ -152,6 +158,8 @@ class HttpServer {
     if (path == "/agent") {  // answers with the client's User-Agent
       const std::string agent = ombrix_test::HeaderValue(head, "User-Agent");
       SendAll(client, ResponseHead(agent.empty() ? 403 : 200, agent.size()) + agent);
+    } else if (path == "/%E6%95%B0%E6%8D%AE") {  // "数据", as a browser sends it
+      SendAll(client, ResponseHead(200, 7) + "encoded");
     } else if (path == "/big") {
       SendAll(client, ResponseHead(200, big_.size()) + big_);
     } else if (path == "/cut") {
@@ -196,14 +204,15 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
       ombrix.requestfile.download(base + 'big', dir + '/x', () => {}, () => {}, () => {});
     } catch (e) { r.five = e.message; }
     r.agent = navigator.userAgent;
-    let pending = full ? 8 : 7;
+    let pending = full ? 12 : 11;
     function start(name, onprogress, target) {
       r.events[name] = [];
       const on = (what) => () => {
         r.events[name].push(what);
         if (r.events[name].length === 1 && --pending === 0) settle();
       };
-      const url = name === 'unreachable' ? 'http://127.0.0.1:1/' : base + name.split('-')[0];
+      const url = name === 'unreachable' ? 'http://127.0.0.1:1/' :
+                  name === 'unparsable' ? 'http://[::1/x' : base + name.split('-')[0];
       return ombrix.requestfile.download(url, target || dir + '/new/' + name, on('complete'),
           on('error'), on('abort'), onprogress || (() => {}));
     }
@@ -215,11 +224,17 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     start('unreachable');
     start('cut');
     start('agent');
+    start('数据');  // sent as UTF-8, percent-encoded
+    start('unparsable');
+    // A target that cannot be written fails before anything is fetched.
+    start('big-folder', () => { r.folderProgress = true; }, dir);
     start('big-unwritable', null, '/proc/ombrix-nowhere/big');  // no file can be made there
     if (full) start('big-full', null, ombrix.app.apppath() + '/full/big');
     const slow = start('slow', () => {
       if (!r.aborted) { r.aborted = true; r.abortGives = typeof ombrix.requestfile.abort(slow); }
     });
+    // A target a running download writes: this one fails, that one goes on.
+    start('big-twice', null, dir + '/new/slow');
     // One more round trip lets any late second callback arrive before the report.
     function settle() {
       ombrix.requestfile.download(base + 'missing', dir + '/last', () => report(r), () => report(r),
@@ -246,6 +261,12 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   EXPECT_EQ(events["unreachable"].toArray(), QJsonArray({"error"}));
   // The engine's own User-Agent, as the page's requests send it.
   EXPECT_EQ(events["agent"].toArray(), QJsonArray({"complete"}));
+  EXPECT_EQ(events[QString::fromUtf8("数据")].toArray(), QJsonArray({"complete"}));
+  EXPECT_EQ(ReadAll(shell_->dir() + QString::fromUtf8("/got/new/数据")), "encoded");
+  EXPECT_EQ(events["unparsable"].toArray(), QJsonArray({"error"}));
+  EXPECT_EQ(events["big-folder"].toArray(), QJsonArray({"error"}));
+  EXPECT_FALSE(r.contains("folderProgress"));
+  EXPECT_EQ(events["big-twice"].toArray(), QJsonArray({"error"}));
   EXPECT_EQ(QString::fromUtf8(ReadAll(shell_->dir() + "/got/new/agent")), r["agent"].toString());
   EXPECT_EQ(events["big-unwritable"].toArray(), QJsonArray({"error"}));
   if (mounted) {

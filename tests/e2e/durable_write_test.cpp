@@ -66,5 +66,41 @@ TEST_F(DurableWriteTest, KilledWhileWritingLeavesTheOldOrTheNewContentWhole) {
   }
 }
 
+// A kiosk saving its state after every sale: each write, copy and delete of a
+// file lands in the order the page asked for it, from the page and its frame,
+// however long the earlier one takes.
+TEST_F(DurableWriteTest, OperationsOnOneFileLandInTheOrderTheyWereAskedFor) {
+  shell_->WriteFile("web/frame.html", R"(<script>
+    parent.frameWrite = (p, text, done) => ombrix.file.write(p, text, done);
+  </script>)");
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    const dir = ombrix.app.apppath(), p = dir + '/sale.txt', r = {rounds: 0};
+    const big = 'x'.repeat(2 << 20);
+    let left = 0;
+    const done = () => { if (--left === 0) check(); };
+    function round(i) {
+      left = 5;
+      ombrix.file.write(p, big + ' sale ' + i + ' A', done);
+      ombrix.file.copy(p, dir + '/copy.txt', done);
+      ombrix.file.delete(dir + '/copy.txt', done);
+      frameWrite(p, 'sale ' + i + ' B', done);
+      ombrix.file.write(dir + '/copy.txt', 'after ' + i, done);
+    }
+    function check() {
+      if (++r.rounds < 6) return round(r.rounds);
+      report(r);
+    }
+    window.onload = () => round(0);
+  )",
+                                               "") +
+                                          "<iframe src=\"frame.html\"></iframe>");
+  shell_->WriteManifest(PageManifest("Order"));
+  shell_->Start();
+  const QJsonObject r = shell_->WaitForResults(milliseconds(60000));
+  EXPECT_EQ(r["rounds"].toInt(), 6);
+  EXPECT_EQ(ReadAll(shell_->dir() + "/sale.txt"), "sale 5 B\r\n");
+  EXPECT_EQ(ReadAll(shell_->dir() + "/copy.txt"), "after 5\r\n");
+}
+
 }  // namespace
 }  // namespace e2e

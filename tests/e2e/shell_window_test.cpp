@@ -304,20 +304,34 @@ TEST_F(StartTest, IconAndTitleComeFromTheManifest) {
 // Manifest choice and exit codes need no window for the failures.
 class ManifestChoiceTest : public ShellTest {};
 
-TEST_F(ManifestChoiceTest, MissingManifestPrintsAndExitsWith255) {
+TEST_F(ManifestChoiceTest, MissingManifestPrintsItsPathAndExitsWith255) {
   shell_->Start();
   EXPECT_EQ(shell_->Wait(), 255);
-  EXPECT_NE(shell_->Output().find("Can't open the file!"), std::string::npos);
+  EXPECT_NE(shell_->Output().find("Can't open the file!\r\nmanifest: looked for " +
+                                  shell_->dir().toStdString() +
+                                  "/ombrix.json: No such file or directory\r\n"),
+            std::string::npos)
+      << shell_->Output();
 }
 
-TEST_F(ManifestChoiceTest, BadManifestsExitWith255Silently) {
-  const QByteArray bad[] = {"", "[1,2,3]", "{\"first_page\": ", QByteArray(4096, '\xff'),
-                            QByteArray(200000, '[')};
-  for (const QByteArray& content : bad) {
+TEST_F(ManifestChoiceTest, BadManifestsExitWith255WithALineSayingWhy) {
+  const std::string manifest = shell_->dir().toStdString() + "/ombrix.json";
+  const std::pair<QByteArray, std::string> bad[] = {
+      {"{\n  \"first_page\": \"client:///index.html\",\n}\n",
+       " is not JSON: object is missing after a comma at line 3, column 2\r\n"},
+      {"", " is not JSON: illegal value at line 1, column 1\r\n"},
+      {"[1,2,3]", " is a JSON array, it should be a JSON object ({...})\r\n"},
+      {"{\"first_page\": ", " is not JSON: "},
+      {QByteArray(4096, '\xff'), " is not JSON: "},
+      {QByteArray(200000, '['), " is not JSON: "}};
+  for (const auto& [content, line] : bad) {
     shell_->WriteFile("ombrix.json", content);
+    const size_t before = shell_->Output().size();  // the log grows from run to run
     shell_->Start();
     EXPECT_EQ(shell_->Wait(), 255) << content.left(20).toHex().constData();
-    EXPECT_EQ(shell_->Output().find("Can't open"), std::string::npos);
+    const std::string output = shell_->Output().substr(before);
+    EXPECT_EQ(output.find("Can't open"), std::string::npos);
+    EXPECT_NE(output.find("manifest: " + manifest + line), std::string::npos) << output;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -410,7 +411,8 @@ TEST(FastipcLifecycle, BlockOfAWriterKilledMidBlockIsFreedForTheNextWriter) {
   ASSERT_EQ(readLine(claimer, 10000), "ready");
   killChild(&claimer, SIGKILL);
   const auto start = steady_clock::now();
-  ASSERT_EQ(sendText(channel, "after"), 0);  // waits until the block is freed
+  // Waits until the block is freed (longer than the tool's own 5 s limit).
+  ASSERT_EQ(runChild({IPC_SEND_PATH, "--timeout", "20", channel, "after"}), 0);
   EXPECT_GE(steady_clock::now() - start, milliseconds(4000));
   ASSERT_TRUE(lastPayloadIs(s.collector, "after"));
 }
@@ -433,6 +435,38 @@ TEST(FastipcLifecycle, StaleChannelOfAKilledServerDoesNotBreakTheNext) {
     EXPECT_EQ(payloads(s.collector.blocks()), (std::vector<std::string>{"fresh", "marker"}));
   }
   EXPECT_TRUE(namesGone(channel));
+}
+
+// A reader killed with SIGKILL leaves its channel's names behind; every send
+// to it, the first included, fails at once with 205 instead of handing over a
+// message nobody reads or waiting for a block nobody frees. The client stays
+// open and reaches a reader that comes back.
+TEST(FastipcLifecycle, SendToAKilledReaderFailsAtOnceAndTheClientReachesTheNext) {
+  const std::string channel = uniqueChannel("deadreader");
+  Child dead = startChild({TEST_PEER_PATH, "serve", channel});
+  ASSERT_EQ(readLine(dead, 10000), "ready");
+  fastipc::Client client;
+  ASSERT_EQ(client.create(qx::s2w(channel), kBlock), 0);
+  EXPECT_TRUE(client.hasReader());
+  killChild(&dead, SIGKILL);  // returns once the process is gone
+  EXPECT_FALSE(client.hasReader());
+  for (int i = 0; i < 2; ++i) {
+    const auto start = steady_clock::now();
+    EXPECT_EQ(client.write("lost", 4), 205u) << "send " << i;
+    EXPECT_LT(steady_clock::now() - start, milliseconds(500)) << "send " << i;
+  }
+  const auto start = steady_clock::now();
+  Child sender = startChild({IPC_SEND_PATH, "--timeout", "1", channel, "lost"}, true);
+  const std::string said = readAll(sender, 10000);
+  EXPECT_EQ(waitChild(&sender, 10000), 1);
+  EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
+  EXPECT_NE(said.find("no reader is listening on channel " + channel), std::string::npos) << said;
+
+  RunningServer back(channel);
+  ASSERT_EQ(back.status, 0);
+  EXPECT_EQ(client.write("again", 5), 0u);
+  ASSERT_TRUE(back.collector.waitFor(1));
+  EXPECT_EQ(payload(back.collector.blocks()[0]), "again");
 }
 
 TEST(FastipcLifecycle, JoiningServerKeepsTheLiveBlockAndTheLastRemovesNames) {
@@ -531,6 +565,41 @@ TEST(FastipcTools, ListenStopsOnSigtermAndRemovesNames) {
   killChild(&listener, SIGTERM);
   EXPECT_EQ(waitChild(&listener, 5000), 0);
   EXPECT_TRUE(namesGone(channel));
+}
+
+// A reader that is there but takes nothing: the tool gives up after its limit.
+TEST(FastipcTools, SendGivesUpOnAMessageNobodyTakesWithinItsTimeout) {
+  const std::string channel = uniqueChannel("sendlimit");
+  fastipc::Server server;  // created, not reading
+  ASSERT_EQ(server.create(qx::s2w(channel), kBlock), 0);
+  ASSERT_EQ(sendText(channel, "first"), 0);  // the free block takes it
+  const auto start = steady_clock::now();
+  Child sender = startChild({IPC_SEND_PATH, "--timeout", "1", channel, "second"}, true);
+  const std::string said = readAll(sender, 10000);
+  EXPECT_EQ(waitChild(&sender, 10000), 1);
+  const auto waited = steady_clock::now() - start;
+  EXPECT_GE(waited, milliseconds(1000));
+  EXPECT_LT(waited, milliseconds(3000));
+  EXPECT_NE(said.find("did not take the message within 1 s"), std::string::npos) << said;
+}
+
+// Another process holding the channel's object locked would keep the listener
+// waiting without end; it gives up after its limit.
+TEST(FastipcTools, ListenGivesUpOnAChannelHeldByAnotherProcess) {
+  const std::string channel = uniqueChannel("held");
+  const std::string object = "/" + channel + "_m";
+  const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  const auto start = steady_clock::now();
+  Child listener = startChild({IPC_LISTEN_PATH, channel, "--timeout", "1"}, true);
+  const std::string said = readAll(listener, 10000);
+  EXPECT_EQ(waitChild(&listener, 10000), 1);
+  EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
+  EXPECT_NE(said.find("could not create channel " + channel + " within 1 s"), std::string::npos)
+      << said;
+  close(fd);
+  shm_unlink(object.c_str());
 }
 
 TEST(FastipcTools, SendPrintsTheFailingStatus) {

@@ -12,8 +12,8 @@ struct Child {
   int out = -1;  // read end of the child's stdout
 };
 
-// Starts `argv` with its stdout on a pipe.
-Child startChild(const std::vector<std::string>& argv);
+// Starts `argv` with its stdout (and with `with_stderr` its stderr too) on a pipe.
+Child startChild(const std::vector<std::string>& argv, bool with_stderr = false);
 // Reads the child's stdout up to a newline or `timeout_ms`; the line without it.
 std::string readLine(const Child& child, int timeout_ms);
 // Reads the child's stdout until it closes or `timeout_ms` passes.

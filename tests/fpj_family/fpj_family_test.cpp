@@ -251,13 +251,13 @@ TEST(FpjHandler, ReleasedContextGetsNoResultAndOthersKeepTheirs) {
   g_objects_released = 0;
   const QtMessageHandler previous = qInstallMessageHandler(CountReleases);
   CallbackRegistry::Get().ReleaseContext(504);  // the frame navigated mid-sale
-  // The gone page's object lives on until its job is done, then goes.
+  // The gone page's object lives on until its job has stopped, then goes.
   EXPECT_EQ(g_objects_released, 0);
   EXPECT_TRUE(PumpUntil([&] { return kept.CallCount() == 1 && g_objects_released == 1; }));
   qInstallMessageHandler(previous);
   EXPECT_EQ(kept.Calls(), QString(R"([["kept",0,3]])"));
   EXPECT_EQ(gone.Calls(), QString("[]"));
-  EXPECT_EQ(gone_sim.Frames().size(), 1u);
+  EXPECT_LE(gone_sim.Frames().size(), 1u);  // the sale, unless it went before it was sent
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ class PageContext : public ::testing::Test {
 
 TEST(WindowStateScript, MatchesTheEventTextExactly) {
   EXPECT_EQ(BuildWindowStateScript("windowstate.max"),
-            "var e = new CustomEvent('windowstate',{\tdetail:{\t\tstate:'windowstate.max'\t}});"
-            "dispatchEvent(e);");
+            "(function(){var e = new CustomEvent('windowstate',{\tdetail:{\t\tstate:"
+            "'windowstate.max'\t}});dispatchEvent(e);})();");
 }
 
 TEST(ObjectTree, BindsFiftyOneFunctionsInFamilyOrder) {

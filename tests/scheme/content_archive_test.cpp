@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -107,9 +108,41 @@ TEST_F(ContentArchiveTest, ReadsArchivesOfInfoZip) {
   EXPECT_TRUE(refused || !wrong.EntryWhole());
 }
 
+// Every file of a folder is served under its own name, or the packer refuses it.
+TEST_F(ContentArchiveTest, PackedNamesWithSpacesAndChineseAndEmptyFilesAreServed) {
+  QDir().mkpath(Path("app/数据"));
+  for (const char* name : {"app/price list.html", "app/数据/表.json", "app/empty.txt"}) {
+    QFile file(Path(QString::fromUtf8(name)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(name[4] == 'e' ? "" : "x");
+  }
+  QString error;
+  ASSERT_EQ(PackFolder(Path("app"), Path("app.data"), &error), 3) << error.toStdString();
+  ContentArchive archive;
+  ASSERT_TRUE(archive.Open(Path("app.data")));
+  // As the engine asks for them: spaces and non-ASCII percent-encoded.
+  EXPECT_EQ(archive.OpenEntry(EntryNameFromUrl("client:///price%20list.html")), 1);
+  EXPECT_EQ(archive.OpenEntry(EntryNameFromUrl("client:///%E6%95%B0%E6%8D%AE/%E8%A1%A8.json")), 1);
+  EXPECT_EQ(archive.OpenEntry(EntryNameFromUrl("client:///empty.txt")), 0);
+  EXPECT_TRUE(archive.ReadRest(10).isEmpty());
+  EXPECT_TRUE(archive.EntryWhole());
+
+  QFile odd(Path("app/50%.png"));
+  ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
+  odd.close();
+  QFile hash(Path("app/a#b.html"));
+  ASSERT_TRUE(hash.open(QIODevice::WriteOnly));
+  hash.close();
+  EXPECT_EQ(PackFolder(Path("app"), Path("next.data"), &error), -1);
+  EXPECT_TRUE(error.contains("\n  50%.png") && error.contains("\n  a#b.html"))
+      << error.toStdString();
+  EXPECT_FALSE(QFile::exists(Path("next.data")));
+}
+
 TEST(ClientUrlTest, EntryNameAndTypeFollowTheUrl) {
   EXPECT_EQ(EntryNameFromUrl("client:///index.html"), "index.html");
   EXPECT_EQ(EntryNameFromUrl("client:///js/app.js?v=3"), "js/app.js?v=3");
+  EXPECT_EQ(EntryNameFromUrl("client:///a%20b%2Fc%2fd%zz%4"), "a b%2Fc%2fd%zz%4");
   EXPECT_EQ(ChooseMimeType("index.html"), "text/html");
   EXPECT_EQ(ChooseMimeType("js/app.js?v=1.2.zip"), "text/javascript");
   EXPECT_EQ(ChooseMimeType("data.json#part.png"), "application/json");

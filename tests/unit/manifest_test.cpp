@@ -109,7 +109,7 @@ TEST(Manifest, GeometryIsResetBeforeEachParse) {
   EXPECT_EQ(m.launch_width_, -1);
 }
 
-TEST(Manifest, BadDocumentsAreRefusedWithoutChangingFields) {
+TEST(Manifest, BadDocumentsAreRefusedWithoutChangingFieldsAndSayWhy) {
   const QByteArray bad[] = {"",    "   ",      "[1, 2]",      "\"text\"",
                             "42",  "{\"a\": ", "{} trailing", QByteArray("\x00\x01\xff\xfe{}", 6),
                             "null"};
@@ -118,7 +118,24 @@ TEST(Manifest, BadDocumentsAreRefusedWithoutChangingFields) {
     m.SetContent(json);
     EXPECT_FALSE(m.Parse()) << json.toHex().constData();
     EXPECT_EQ(m.first_page_, "chrome://version");
+    EXPECT_TRUE(m.ParseError().startsWith("manifest: " + m.file_name_ + " is "))
+        << m.ParseError().toStdString();
   }
+  EXPECT_TRUE(Parsed("[1, 2]").ParseError().endsWith(
+      "is a JSON array, it should be a JSON object ({...})"));
+  EXPECT_EQ(Parsed("{}").ParseError(), "");
+
+  // A trailing comma, as a hurried author leaves it.
+  const ManifestUtil comma = Parsed("{\n  \"first_page\": \"client:///index.html\",\n}\n");
+  EXPECT_EQ(comma.ParseError(),
+            "manifest: " + comma.file_name_ +
+                " is not JSON: object is missing after a comma at line 3, column 2");
+  // The column counts characters, not bytes.
+  QJsonParseError error;
+  const QByteArray wide = "{\"标题\": x}";
+  QJsonDocument::fromJson(wide, &error);
+  EXPECT_EQ(ManifestUtil::JsonErrorText(wide, error).toStdString(),
+            "illegal number at line 1, column 8");  // at the x
 }
 
 TEST(Manifest, DeeplyNestedAndHugeDocumentsDoNotCrash) {
@@ -144,7 +161,9 @@ TEST(Manifest, ReadFileReportsAMissingFileAndReadsCrLfAsLf) {
   EXPECT_EQ(missing.file_name_, dir.path() + QStringLiteral("/absent.json"));
   testing::internal::CaptureStdout();
   EXPECT_FALSE(missing.ReadFile());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can't open the file!");
+  EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStdout()),
+            "Can't open the file!\r\nmanifest: looked for " + dir.path() +
+                "/absent.json: No such file or directory\r\n");
 
   QFile file(dir.path() + QStringLiteral("/app.json"));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -156,6 +175,54 @@ TEST(Manifest, ReadFileReportsAMissingFileAndReadsCrLfAsLf) {
   ASSERT_TRUE(present.Parse());
   EXPECT_EQ(present.application_title_, "T");
   ombrix::SetExecutablePath(QString());
+}
+
+// The start-up lines for the slips a hurried author makes; the values are
+// read as written all the same.
+TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
+  EXPECT_EQ(Parsed(R"({"first_page": "file://${AppDir}/web/index.html", "cache_path":
+    "${AppDir}/cache", "trusted_origins": ["file://"], "window": {"launch_x": 5}})")
+                .Mistakes(),
+            QStringList());
+
+  const ManifestUtil slips = Parsed(R"({"verison": "2.1", "firstPage": "x", "colour": "red",
+    "window": {"launch_widht": 800, "lanuch_state": "normal"}})");
+  EXPECT_EQ(
+      slips.Mistakes(),  // in the order of the keys' names
+      (QStringList{"manifest: unknown key \"colour\" is ignored",
+                   "manifest: unknown key \"firstPage\" is ignored (did you mean \"first_page\"?)",
+                   "manifest: unknown key \"verison\" is ignored (did you mean \"version\"?)",
+                   "manifest: unknown key \"window.lanuch_state\" is ignored (did you mean "
+                   "\"window.launch_state\"?)",
+                   "manifest: unknown key \"window.launch_widht\" is ignored (did you mean "
+                   "\"window.launch_width\"?)"}));
+
+  const ManifestUtil paths = Parsed(R"({"first_page": "web/index.html",
+    "cache_path": "${appdir}/cache", "app_icon": "${AppDir}/${HOME}/icon.png"})");
+  EXPECT_EQ(paths.Mistakes(),
+            (QStringList{"manifest: \"app_icon\" holds \"${AppDir}\", which is not replaced in "
+                         "this key (only in \"first_page\" and \"cache_path\"); it stays as it is",
+                         "manifest: \"app_icon\" holds \"${HOME}\", which is not replaced; it "
+                         "stays as it is",
+                         "manifest: \"cache_path\" holds \"${appdir}\", which is not replaced (did "
+                         "you mean \"${AppDir}\"?); it stays as it is",
+                         "manifest: \"first_page\" is \"web/index.html\", which is not a URL (did "
+                         "you mean \"file://${AppDir}/web/index.html\"?)"}));
+  EXPECT_EQ(paths.cache_path_, "${appdir}/cache");
+  EXPECT_EQ(
+      Parsed(R"({"first_page": "${AppDir}/web/index.html", "cache_path": "${TMP}"})").Mistakes(),
+      (QStringList{"manifest: \"cache_path\" holds \"${TMP}\", which is not replaced (only "
+                   "\"${AppDir}\" is); it stays as it is",
+                   "manifest: \"first_page\" is \"${AppDir}/web/index.html\", which is not "
+                   "a URL (did you mean \"file://${AppDir}/web/index.html\"?)"}));
+  EXPECT_EQ(Parsed(R"({"first_page": "www.shop.example/kiosk"})").Mistakes(),
+            QStringList{"manifest: \"first_page\" is \"www.shop.example/kiosk\", which is not a "
+                        "URL (did you mean \"https://www.shop.example/kiosk\"?)"});
+  for (const char* url : {"client:///index.html", "https://shop.example/", "about:blank",
+                          "chrome://version", "file:///opt/kiosk/web/index.html"}) {
+    EXPECT_EQ(Parsed(QByteArray("{\"first_page\": \"") + url + "\"}").Mistakes(), QStringList())
+        << url;
+  }
 }
 
 TEST(Manifest, InstanceKeepsTheFirstHolder) {
@@ -199,6 +266,9 @@ TEST(Manifest, TrustedOriginsAsVendorsWriteThem) {
   EXPECT_EQ(ombrix::TrustStartupLines(nothing, rejected, file),
             (QStringList{"trusted_origins: left out, not origins: \"file://\"",
                          "trusted_origins: none, no page gets ombrix"}));
+  EXPECT_EQ(bare.Mistakes(),
+            QStringList{"manifest: \"trusted_origins\" is \"file://\", it should be a list of "
+                        "origins, such as [\"file://\"]; it counts as [], no page gets ombrix"});
 
   const ManifestUtil elsewhere =
       Parsed(R"({"trusted_origins": ["client://"], "multiple_process": true})");

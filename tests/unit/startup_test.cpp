@@ -10,6 +10,7 @@
 #include "app/manifest_util.h"
 #include "app/version_page.h"
 #include "browser/ombrix_cef_handler_win.h"
+#include "util/url_text.h"
 #include "util/util_win.h"
 
 namespace {
@@ -46,6 +47,19 @@ TEST(Paths, FullPathAndAppDirFollowTheExecutable) {
   EXPECT_EQ(ombrix::ExpandAppDir("${AppDir}/cache"), "/opt/kiosk/cache");
   EXPECT_EQ(ombrix::ExpandAppDir("${AppDir}/a:${AppDir}/b"), "/opt/kiosk/a:/opt/kiosk/b");
   EXPECT_EQ(ombrix::ExpandAppDir("${appdir}/cache"), "${appdir}/cache");
+  // In a URL the folder goes in percent-encoded; a path stays a path.
+  ombrix::SetExecutablePath(QString::fromUtf8("/opt/kiosk #2/50% 数据/ombrix"));
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("file://${AppDir}/web/index.html"),
+            "file:///opt/kiosk%20%232/50%25%20%E6%95%B0%E6%8D%AE/web/index.html");
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("${AppDir}/web"),
+            QString::fromUtf8("/opt/kiosk #2/50% 数据/web"));
+  // Downloads encode an address as the engine does.
+  EXPECT_EQ(ombrix::EncodedUrl(QString::fromUtf8("http://127.0.0.1:8765/数据.bin?q=é f")),
+            "http://127.0.0.1:8765/%E6%95%B0%E6%8D%AE.bin?q=%C3%A9%20f");
+  EXPECT_EQ(ombrix::EncodedUrl(QString::fromUtf8("https://bücher.example/a")),
+            "https://xn--bcher-kva.example/a");
+  EXPECT_EQ(ombrix::EncodedUrl("no-scheme/x.bin"), "");
+  EXPECT_EQ(ombrix::EncodedUrl("http://[::1/x"), "");
   ombrix::SetExecutablePath(QString());
   EXPECT_TRUE(ombrix::ExecutablePath().endsWith("/ombrix_unit_tests"));
 }

@@ -121,7 +121,7 @@ void AddNoise(Bytes& bytes, int count) {
 std::string Usage() {
   return "usage: fpj-sim [options]\n"
          "Simulates the ticket dispenser on a new pseudo-terminal. The first line\n"
-         "printed is the device path to open (ombrix.fpj.open(path, ...)).\n"
+         "printed is the device path a page opens with ombrix.fpj.open(path).\n"
          "\n"
          "  --stock N         tickets in stock (0-65535, default 100)\n"
          "  --ticket-ms MS    dispensing time per ticket (default 200)\n"

@@ -8,12 +8,31 @@
 // shell's executable (an app shell named "kiosk" reads "kiosk.data").
 #include <QString>
 #include <cstdio>
+#include <cstring>
 
 #include "scheme/archive_writer.h"
 
+namespace {
+
+const char kUsage[] =
+    "usage: ombrix-pack <folder> [archive]\n"
+    "Packs every file below <folder> into the content archive an ombrix app\n"
+    "serves as client: URLs (client:///index.html for <folder>/index.html).\n"
+    "\n"
+    "  archive   the archive to write (default: ombrix.data in the working\n"
+    "            directory); name it after the app: a shell or link named\n"
+    "            kiosk reads kiosk.data in its folder\n"
+    "  --help    show this text\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: ombrix-pack <folder> [archive]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const QString folder = QString::fromLocal8Bit(argv[1]);

@@ -12,8 +12,12 @@
 //   offset 112  S bytes payload
 //   offset 112+S 4 bytes spare, never written
 //
-// All integers are little-endian. This header needs only the C++ standard
-// library.
+// All integers are little-endian. Every open server also holds a read lock
+// (an open-file-description lock, fcntl F_OFD_SETLK) on the one byte at offset
+// 1 << 30 of "/N_m", far beyond the block; the kernel drops it when the server's
+// process dies. A writer asks for that lock once per message and fails at once
+// (205) when no process holds it. A program that reads a channel with its own
+// code takes the same lock. This header needs only the C++ standard library.
 #ifndef FASTIPC_FASTIPC_H_
 #define FASTIPC_FASTIPC_H_
 
@@ -34,7 +38,8 @@ enum Status : int {
   kOpenReadEventFailed = 202,     // Client::create: "N_r" missing
   kCreateWriteEventFailed = 203,  // Server::create: "N_w" could not be created, or unusable name
   kCreateReadEventFailed = 204,   // Server::create: "N_r" could not be created
-  kWaitFailed = 205,              // Client::write: waiting for the released block failed, or
+  kWaitFailed = 205,              // Client::write: no reader holds the channel any more (its
+                                  // process died), waiting for the released block failed, or
                                   // no reader released it within the block time-out
   kCreateMappingFailed = 301,     // Server::create: "N_m" could not be created or sized
   kOpenMappingFailed = 302,       // Client::create: "N_m" missing
@@ -116,7 +121,10 @@ class Client {
   // not exceed the server's block size. Returns a Status.
   int create(std::wstring name, uint32_t size);
   // Sends `len` bytes as one message, cut into pieces of the block size when
-  // longer. Blocks while the shared block is busy. Returns a Status.
+  // longer. Blocks while the shared block is busy and a reader holds the
+  // channel. Returns kWaitFailed at once when none does (every reader's
+  // process died), and within a tenth of a second when the last one dies
+  // while the write waits. Returns a Status.
   uint32_t write(const char* data, uint32_t len);
   // Limits how long write waits for the shared block: each block (each piece
   // of a message) gets at most `ms` milliseconds from the moment the writer
@@ -125,6 +133,9 @@ class Client {
   // afresh. 0 (the default) waits without limit. The setting is kept across
   // create and close and applies from the next block a write waits for.
   void setBlockTimeout(int ms);
+  // True while the client is open and some server holds its channel: a reader
+  // process that is alive, however slow.
+  bool hasReader() const;
   // Releases the handles and the view; a write waiting on another thread
   // returns kClientNotOpen.
   void close();
