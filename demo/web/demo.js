@@ -577,10 +577,11 @@ function setUpPrograms() {
     log('programs', 'started detached (runapp does not report whether it started): ' + line);
   });
   onClick('cmd-open', () => {
-    if (ombrix.process.execmd(appFolder) === 1)
-      log('programs', 'opened ' + appFolder, 'ok');
+    const target = field('cmd-line').value.trim() || appFolder;
+    if (ombrix.process.execmd(target) === 1)
+      log('programs', 'opened ' + target, 'ok');
     else
-      log('programs', 'no application could open ' + appFolder, 'error');
+      log('programs', 'nothing could start or open ' + target, 'error');
   });
 }
 
