@@ -78,7 +78,10 @@ void QueryRouterBrowser::AddHandler(std::unique_ptr<QueryHandler> handler) {
 }
 
 void QueryRouterBrowser::RemoveAllHandlers() {
-  while (!open_.empty()) CancelQuery(open_.begin()->first);
+  while (!open_.empty()) {
+    const Key key = open_.begin()->first;  // a copy: the entry goes before its handler is told
+    CancelQuery(key);
+  }
   handlers_.clear();
 }
 
