@@ -394,7 +394,9 @@ void ToggleMaximize(OmbrixCefHandler& handler, bool by_page) {
 void MaximizeMainWindow(OmbrixCefHandler& handler) {
   GtkWindow* window = handler.main_window();
   if (!window) return;
-  handler.frame_.program_maximize = true;
+  // Only a maximise that will happen is marked: a mark left over would let the
+  // next maximise of the window manager through the lock.
+  if (!(StateOf(window) & GDK_WINDOW_STATE_MAXIMIZED)) handler.frame_.program_maximize = true;
   gtk_window_maximize(window);
 }
 

@@ -15,20 +15,33 @@ namespace {
 
 constexpr int kPiece = 256 * 1024;
 
-// Sends the rest of the open entry; ends when the reader goes away.
+bool SendAll(int fd, const char* data, qint64 n) {
+  for (qint64 sent = 0; sent < n;) {
+    const ssize_t done = send(fd, data + sent, size_t(n - sent), MSG_NOSIGNAL);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    sent += done;
+  }
+  return true;
+}
+
+// Sends the rest of the open entry; ends when the reader goes away. The last
+// piece is held back until the entry's CRC has been checked: a damaged entry
+// (or a password that only seemed to fit) ends short, so the reader never
+// takes it for whole.
 void Pump(std::unique_ptr<ContentArchive> archive, int fd) {
   std::vector<char> piece(kPiece);
+  std::vector<char> held(kPiece);
+  qint64 held_size = 0;
   for (qint64 n; (n = archive->ReadEntry(piece.data(), kPiece)) > 0;) {
-    for (qint64 sent = 0; sent < n;) {
-      const ssize_t done = send(fd, piece.data() + sent, size_t(n - sent), MSG_NOSIGNAL);
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) {
-        close(fd);
-        return;
-      }
-      sent += done;
+    if (held_size > 0 && !SendAll(fd, held.data(), held_size)) {
+      close(fd);
+      return;
     }
+    piece.swap(held);
+    held_size = n;
   }
+  if (held_size > 0 && archive->EntryWhole()) SendAll(fd, held.data(), held_size);
   close(fd);
 }
 

@@ -72,8 +72,10 @@ int ExeCmd(const QString& target) {
   if (target.isEmpty() || target.contains(QChar(0))) return 0;
   // A program is run, as the desktop's shell runs one it is asked to open.
   const QString program = ProgramOf(target);
-  if (!program.isEmpty()) {
-    return StartDetached(program, GetFullPathInExecutionDirectory(QString())) ? 1 : 0;
+  // A file that only looks like a program (every file of a FAT stick has the
+  // executable bit) and cannot be run is opened like any document.
+  if (!program.isEmpty() && StartDetached(program, GetFullPathInExecutionDirectory(QString()))) {
+    return 1;
   }
   GError* error = nullptr;
   const QByteArray uri = IsUri(target) ? target.toUtf8() : FileUri(AbsoluteTarget(target));

@@ -317,6 +317,7 @@ TEST_F(PanelTest, TrayIconKeepsTheClosedWindowAndItsMenuQuits) {
   // main window back to it before it opens.
   const int other =
       std::atoi(x_->X("xmessage -geometry 300x100+0+0 another >/dev/null 2>&1 & echo $!").c_str());
+  ASSERT_GT(other, 0);
   const std::shared_ptr<void> end_other(nullptr, [other](void*) { kill(other, SIGKILL); });
   ASSERT_TRUE(WaitFor([&] { return ActiveWindow() != window_ && ActiveWindow() != 0; },
                       milliseconds(10000)));
