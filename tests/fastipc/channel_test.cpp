@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "channel_support.h"
 #include "fastipc/fastipc.h"
 #include "fastipc/qx.h"
 #include "gtest/gtest.h"
@@ -27,89 +28,7 @@
 
 namespace {
 
-using fastipc::MemBlock;
-using std::chrono::milliseconds;
-using std::chrono::steady_clock;
-
-constexpr uint32_t kBlock = 1024;
-
-class Collector : public fastipc::ReadListener {
- public:
-  void onRead(MemBlock* block) override {
-    size_t count;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      blocks_.push_back(*block);
-      count = blocks_.size();
-    }
-    changed_.notify_all();
-    if (on_block_) on_block_(count);
-  }
-  bool waitFor(size_t count, int timeout_ms = 10000) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, milliseconds(timeout_ms),
-                             [&] { return blocks_.size() >= count; });
-  }
-  std::vector<MemBlock> blocks() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return blocks_;
-  }
-  std::function<void(size_t)> on_block_;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<MemBlock> blocks_;
-};
-
-// A server reading on its own thread for the length of a test.
-struct RunningServer {
-  explicit RunningServer(const std::string& channel, uint32_t size = kBlock) {
-    status = server.create(qx::s2w(channel), size);
-    server.setListener(&collector);
-    if (status == 0) {
-      reader = std::thread([this] {
-        reader_tid = gettid();
-        server.startRead();
-      });
-    }
-  }
-  ~RunningServer() { stop(); }
-  void stop() {
-    server.close();
-    if (reader.joinable()) reader.join();
-  }
-  fastipc::Server server;
-  Collector collector;
-  std::thread reader;
-  std::atomic<pid_t> reader_tid{0};
-  int status;
-};
-
-int sendText(const std::string& channel, const std::string& text) {
-  return runChild({IPC_SEND_PATH, channel, text});
-}
-
-bool namesExist(const std::string& channel) {
-  return access(("/dev/shm/" + channel + "_m").c_str(), F_OK) == 0 &&
-         access(("/dev/shm/sem." + channel + "_w").c_str(), F_OK) == 0 &&
-         access(("/dev/shm/sem." + channel + "_r").c_str(), F_OK) == 0;
-}
-
-bool namesGone(const std::string& channel) {
-  return access(("/dev/shm/" + channel + "_m").c_str(), F_OK) != 0 &&
-         access(("/dev/shm/sem." + channel + "_w").c_str(), F_OK) != 0 &&
-         access(("/dev/shm/sem." + channel + "_r").c_str(), F_OK) != 0;
-}
-
-bool eventually(const std::function<bool()>& condition, int timeout_ms = 5000) {
-  const auto deadline = steady_clock::now() + milliseconds(timeout_ms);
-  while (!condition()) {
-    if (steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return true;
-}
+using namespace channel_support;
 
 // The raw block of a channel, mapped the way a foreign writer would.
 struct RawBlock {
@@ -544,68 +463,6 @@ TEST(FastipcLifecycle, BlockTimeoutGivesUpOnABlockNobodyTakesAndKeepsTheClient) 
   std::string joined;
   for (size_t i = 1; i < blocks.size(); ++i) joined += payload(blocks[i]);
   EXPECT_EQ(joined, text);
-}
-
-TEST(FastipcTools, ListenPrintsWholeMessagesAndStopsAfterCount) {
-  const std::string channel = uniqueChannel("listen");
-  Child listener = startChild({IPC_LISTEN_PATH, channel, "--count", "2"});
-  ASSERT_TRUE(eventually([&] { return namesExist(channel); }));
-  const std::string long_text(3000, 'q');
-  ASSERT_EQ(sendText(channel, "hello world"), 0);
-  ASSERT_EQ(sendText(channel, long_text), 0);
-  EXPECT_EQ(readAll(listener, 10000), "hello world\n" + long_text + "\n");
-  EXPECT_EQ(waitChild(&listener, 10000), 0);
-  EXPECT_TRUE(namesGone(channel));
-}
-
-TEST(FastipcTools, ListenStopsOnSigtermAndRemovesNames) {
-  const std::string channel = uniqueChannel("sigterm");
-  Child listener = startChild({IPC_LISTEN_PATH, channel});
-  ASSERT_TRUE(eventually([&] { return namesExist(channel); }));
-  killChild(&listener, SIGTERM);
-  EXPECT_EQ(waitChild(&listener, 5000), 0);
-  EXPECT_TRUE(namesGone(channel));
-}
-
-// A reader that is there but takes nothing: the tool gives up after its limit.
-TEST(FastipcTools, SendGivesUpOnAMessageNobodyTakesWithinItsTimeout) {
-  const std::string channel = uniqueChannel("sendlimit");
-  fastipc::Server server;  // created, not reading
-  ASSERT_EQ(server.create(qx::s2w(channel), kBlock), 0);
-  ASSERT_EQ(sendText(channel, "first"), 0);  // the free block takes it
-  const auto start = steady_clock::now();
-  Child sender = startChild({IPC_SEND_PATH, "--timeout", "1", channel, "second"}, true);
-  const std::string said = readAll(sender, 10000);
-  EXPECT_EQ(waitChild(&sender, 10000), 1);
-  const auto waited = steady_clock::now() - start;
-  EXPECT_GE(waited, milliseconds(1000));
-  EXPECT_LT(waited, milliseconds(3000));
-  EXPECT_NE(said.find("did not take the message within 1 s"), std::string::npos) << said;
-}
-
-// Another process holding the channel's object locked would keep the listener
-// waiting without end; it gives up after its limit.
-TEST(FastipcTools, ListenGivesUpOnAChannelHeldByAnotherProcess) {
-  const std::string channel = uniqueChannel("held");
-  const std::string object = "/" + channel + "_m";
-  const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  const auto start = steady_clock::now();
-  Child listener = startChild({IPC_LISTEN_PATH, channel, "--timeout", "1"}, true);
-  const std::string said = readAll(listener, 10000);
-  EXPECT_EQ(waitChild(&listener, 10000), 1);
-  EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
-  EXPECT_NE(said.find("could not create channel " + channel + " within 1 s"), std::string::npos)
-      << said;
-  close(fd);
-  shm_unlink(object.c_str());
-}
-
-TEST(FastipcTools, SendPrintsTheFailingStatus) {
-  Child sender = startChild({IPC_SEND_PATH, uniqueChannel("nobody"), "text"});
-  EXPECT_NE(readAll(sender, 10000).find("status 201"), std::string::npos);
-  EXPECT_EQ(waitChild(&sender, 10000), 1);
 }
 
 }  // namespace
