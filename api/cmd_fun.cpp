@@ -63,6 +63,8 @@ bool IsRunCmdCall(const QString& name, const JsArgs& arguments) {
 
 }  // namespace
 
+CmdFunHandler::~CmdFunHandler() { WriteStdoutLine("~CmdFunHandler"); }
+
 bool CmdFunHandler::Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                             QString* exception) {
   if (name == QLatin1String("runcmd") || name == QLatin1String("runcmdwaitex")) {

@@ -13,6 +13,7 @@ class CmdFunHandler : public FunHandler,
                       public OmbrixCefExecuteCallbackHandler,
                       public std::enable_shared_from_this<CmdFunHandler> {
  public:
+  ~CmdFunHandler() override;
   bool Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                QString* exception) override;
   void ExecuteCallback(const QString& name, int uuid, void* data, bool result) override;

@@ -118,6 +118,8 @@ QString Md5File(const QString& path) { return Md5FileWhile(path, {}); }
 
 }  // namespace tool_ops
 
+ToolFunHandler::~ToolFunHandler() { WriteStdoutLine("~ToolFunHandler"); }
+
 bool ToolFunHandler::Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                              QString* exception) {
   if (IsJob(name)) return StartJob(name, arguments, retval, exception);

@@ -15,6 +15,7 @@ class ToolFunHandler : public FunHandler,
                        public std::enable_shared_from_this<ToolFunHandler> {
  public:
   explicit ToolFunHandler(std::uint64_t page_id) : page_id_(page_id) {}
+  ~ToolFunHandler() override;
   bool Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                QString* exception) override;
   void ExecuteCallback(const QString& name, int uuid, void* data, bool result) override;

@@ -285,11 +285,13 @@ void CheckValue(const KnownKey& key, const QString& where, const QJsonValue& val
   const QString text = value.toString();
   CheckPlaceholders(key, where, text, lines);
   if (key.type != KeyType::kUrl || HasScheme(text)) return;
+  // An absolute path opens as that file.
+  if (text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("${AppDir}/"))) return;
   QString line = QStringLiteral("manifest: \"%1%2\" is \"%3\", which is not a URL")
                      .arg(where, QLatin1String(key.name), ombrix::LogText(text));
   if (!text.isEmpty()) {
     QString url = QStringLiteral("file://${AppDir}/") + text;  // a page in the app's folder
-    if (text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("${")))
+    if (text.startsWith(QLatin1String("${")))
       url = QStringLiteral("file://") + text;
     else if (text.startsWith(QLatin1String("www.")))
       url = QStringLiteral("https://") + text;

@@ -101,9 +101,10 @@ void OmbrixCefApp::OnChromeScheme(WebKitURISchemeRequest* request, gpointer self
 void OmbrixCefApp::OnContextInitialized() {
   qDebug() << manifest_.application_title_;
   context_ = CreateContext();
-  // No back/forward page cache: a page that is left is really gone, together with
-  // its pending callbacks, channels and dispenser jobs.
-  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  // A moderate memory cache and the HTTP disk cache in the cache folder: pages
+  // from the app's own server load from it when the server is slow or down.
+  // The views keep no back/forward page cache (their settings).
+  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
   SetUpExtension(context_);
   webkit_web_context_register_uri_scheme(context_, "chrome", OnChromeScheme, this, nullptr);
   ombrix::RegisterClientScheme(context_);

@@ -27,6 +27,9 @@ WebKitSettings* NewSettings(const ManifestUtil& manifest, const ombrix::TrustedO
       "enable-media-stream", TRUE,                                                //
       "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER,  //
       "enable-write-console-messages-to-stdout", !manifest.disable_debug_log_,    //
+      // No back/forward page cache: a page that is left is really gone, together
+      // with its pending callbacks, channels and dispenser jobs.
+      "enable-page-cache", FALSE,  //
       nullptr);
 }
 
@@ -451,7 +454,7 @@ gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpoi
   GtkWidget* tools = GTK_WIDGET(webkit_web_inspector_get_web_view(inspector));
   if (!tools || g_object_get_data(G_OBJECT(inspector), kToolsWindowKey)) return TRUE;
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(GTK_WINDOW(window), "Web Inspector");
+  gtk_window_set_title(GTK_WINDOW(window), "DevTools");
   gtk_window_set_default_size(GTK_WINDOW(window), 800, 600);
   gtk_container_add(GTK_CONTAINER(window), tools);
   g_object_set_data(G_OBJECT(inspector), kToolsWindowKey, window);
@@ -484,6 +487,10 @@ gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage*
     return TRUE;  // handled: dropped, never acted on
   }
   if (handler->query_router_.OnMessage(view, message)) return TRUE;
+  if (!std::strcmp(webkit_user_message_get_name(message), ombrix::kFrameLoadedMessage)) {
+    if (view == handler->main_browser_) handler->ApplyLaunchState(false);
+    return TRUE;
+  }
   const ombrix::ProcessMessage decoded = ombrix::DecodeUserMessage(message);
   return ombrix::DispatchProcessMessage(*handler, decoded) ? TRUE : FALSE;
 }

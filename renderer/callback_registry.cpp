@@ -4,12 +4,22 @@
 
 #include <QDebug>
 #include <atomic>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 
 #include "renderer/jsc_bridge.h"
 
 namespace ombrix {
+
+void WriteStdoutLine(const char* line) {
+  std::printf("%s\r\n", line);
+  std::fflush(stdout);
+}
+
+OmbrixCefExecuteCallbackHandler::~OmbrixCefExecuteCallbackHandler() {
+  WriteStdoutLine("~OmbrixCefExecuteCallbackHandler");
+}
 namespace {
 
 std::atomic<int> g_callback_counter{0};

@@ -18,10 +18,14 @@ namespace ombrix {
 // Identifies one script context of one frame; a frame's next document gets a new token.
 using ContextToken = std::uint64_t;
 
-// The completion interface of the asynchronous families.
+// Writes line and a line end to standard output at once (a diagnostic).
+void WriteStdoutLine(const char* line);
+
+// The completion interface of the asynchronous families. Its end writes
+// "~OmbrixCefExecuteCallbackHandler", after the family handler's own line.
 class OmbrixCefExecuteCallbackHandler {
  public:
-  virtual ~OmbrixCefExecuteCallbackHandler() = default;
+  virtual ~OmbrixCefExecuteCallbackHandler();
   virtual void ExecuteCallback(const QString& name, int uuid, void* data, bool result) = 0;
 };
 

@@ -104,6 +104,13 @@ JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call) {
   return function;
 }
 
+void NameFunction(JSContextRef context, JSObjectRef function, const QString& name) {
+  // A function's "name" is read-only on Function.prototype: only a definition sets it.
+  JSValueRef define =
+      Evaluate(context, "(function (f, n) { Object.defineProperty(f, 'name', {value: n}); })");
+  CallFunction(context, define, {function, ToJsValue(context, JsPlain::String(name))});
+}
+
 JSValueRef MakeError(JSContextRef context, const QString& message) {
   JSValueRef text = ToJsValue(context, JsPlain::String(message));
   return JSObjectMakeError(context, 1, &text, nullptr);

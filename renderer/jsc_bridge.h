@@ -28,6 +28,9 @@ using NativeCall = std::function<JSValueRef(JSContextRef context, size_t argc,
 // A callable object (typeof "function", with Function.prototype) that runs call.
 JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call);
 
+// Gives function the name a page reads from its "name" ("runapp").
+void NameFunction(JSContextRef context, JSObjectRef function, const QString& name);
+
 // An Error object with message as its message.
 JSValueRef MakeError(JSContextRef context, const QString& message);
 

@@ -128,10 +128,29 @@ void OmbrixCefRender::ReleaseFrameContext(WebKitFrame* frame) {
   if (!ForgetFrameContext(frame)) g_object_weak_ref(G_OBJECT(frame), OnFrameGone, this);
 }
 
+namespace {
+
+// Tells the shell when the sub-frame's document has loaded. The listener is
+// added before any of the frame's own scripts run and is out of their reach.
+void WatchSubFrameLoad(WebKitWebPage* page, JSGlobalContextRef context) {
+  const std::uint64_t page_id = webkit_web_page_get_id(page);
+  JSObjectRef listener = MakeNativeFunction(
+      context, [page_id](JSContextRef call_context, size_t, const JSValueRef[], JSValueRef*) {
+        SendToBrowser(page_id, ProcessMessage{QString::fromLatin1(kFrameLoadedMessage), {}});
+        return JSValueMakeUndefined(call_context);
+      });
+  CallFunction(context,
+               Evaluate(context, "(function (f) { addEventListener('load', f, {once: true}); })"),
+               {listener});
+}
+
+}  // namespace
+
 void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
                                        JSGlobalContextRef context) {
   // The frame's previous document (if any) is gone: so are its pending calls.
   ReleaseFrameContext(frame);
+  if (!webkit_frame_is_main_frame(frame)) WatchSubFrameLoad(page, context);
   const ContextToken token = ++next_token_;
   frame_contexts_[frame] = token;
   const bool trusted = TrustsFrame(frame, context);
@@ -194,6 +213,8 @@ void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef con
                                                 const JSValueRef argv[], JSValueRef* exception) {
             return Invoke(binding, call_context, argc, argv, exception);
           });
+      // Named like the page's own functions (ombrix.app.runapp.name is "runapp").
+      NameFunction(context, function, binding.name);
       // Read-only and not deletable, but enumerable like the page's own properties.
       DefineReadOnly(context, object, name, function, true);
     }

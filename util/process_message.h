@@ -35,6 +35,10 @@ struct ProcessMessage {
 // "windowstate.normal", ".max", ".min", ".show" or ".hide".
 bool IsWindowStateMessage(const char* name);
 
+// Sent by the page's process when a sub-frame's document has loaded: the
+// shell places its main window then too while it is still hidden.
+constexpr char kFrameLoadedMessage[] = "frameloaded";
+
 // The arguments as a floating tuple; nullptr when there are none.
 GVariant* EncodeMessageArgs(const ProcessMessage& message);
 

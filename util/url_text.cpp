@@ -1,5 +1,6 @@
 #include "util/url_text.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -19,7 +20,12 @@ QString PercentEncodedPath(const QString& path) {
 
 QString ExpandAppDirInUrl(const QString& text) {
   static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
-  if (!scheme.match(text).hasMatch()) return ExpandAppDir(text);
+  if (!scheme.match(text).hasMatch()) {
+    const QString path = ExpandAppDir(text);
+    // An absolute path names a file on this machine: its file: URL.
+    if (!path.startsWith(QLatin1Char('/'))) return path;
+    return QStringLiteral("file://") + PercentEncodedPath(QDir::cleanPath(path));
+  }
   QString expanded = text;
   expanded.replace(QStringLiteral("${AppDir}"),
                    PercentEncodedPath(GetFullPathInExecutionDirectory(QString())),

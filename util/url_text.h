@@ -19,7 +19,8 @@ QString PercentEncodedPath(const QString& path);
 
 // ExpandAppDir for a text that is a URL (it begins with a scheme): the folder
 // goes in percent-encoded, so a folder named "a#b" or "50%" still names itself.
-// Other texts are expanded as they are.
+// A text that is an absolute path once expanded becomes that file's file: URL,
+// percent-encoded the same way; other texts are expanded as they are.
 QString ExpandAppDirInUrl(const QString& text);
 
 }  // namespace ombrix

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -280,6 +281,58 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
   EXPECT_TRUE(slow[0] == "abort" || slow[0] == "error");
   EXPECT_EQ(r["abortGives"].toString(), "undefined");
   EXPECT_EQ(ReadAll(shell_->dir() + "/note.txt"), "kept\r\n");
+}
+
+// A vendor's first page named by its path, and scripts from the app's own
+// server kept in the disk cache from one start to the next.
+TEST_F(ContentTest, PathFirstPageOpensAndServerScriptsComeFromTheCache) {
+  std::atomic<int> fetched{0};
+  ombrix_test::LoopbackServer server([&fetched](int client, const std::string& path) {
+    if (path != "/app.js") {
+      ombrix_test::SendAll(client, ombrix_test::ResponseHead(404, 0));
+      return;
+    }
+    const std::string body = "window.served = " + std::to_string(++fetched) + ";";
+    ombrix_test::SendAll(client, ombrix_test::ResponseHead(200, body.size(), "text/javascript",
+                                                           "Cache-Control: max-age=3600\r\n") +
+                                     body);
+  });
+  const QByteArray script = "http://127.0.0.1:" + QByteArray::number(server.port()) + "/app.js";
+  // The first start only saves: it ends once the engine has stored the script.
+  shell_->WriteFile(QString::fromUtf8("web #1/首页.html"),
+                    TestPage(R"(
+    window.addEventListener('load', function() {
+      const r = {served: window.served, protocol: location.protocol,
+                 names: [ombrix.app.runapp.name, ombrix.file.exist.name]};
+      ombrix.file.exist(ombrix.app.apppath() + '/second') ? report(r) : save(r);
+    });
+  )",
+                             "<script src=\"" + script + "\"></script>"));
+  QJsonObject manifest = PageManifest("Path page");
+  manifest["first_page"] = QString::fromUtf8("${AppDir}/web #1/首页.html");
+  manifest["cache_path"] = "${AppDir}/cache";
+  shell_->WriteManifest(manifest);
+  const auto stored = [this] {
+    QDirIterator records(shell_->dir() + "/cache", QDir::Files, QDirIterator::Subdirectories);
+    while (records.hasNext()) {
+      if (records.next().contains("/Records/")) return true;
+    }
+    return false;
+  };
+  shell_->Start();
+  QJsonObject r = shell_->WaitForResults();
+  EXPECT_EQ(r["protocol"].toString(), "file:");
+  EXPECT_EQ(r["served"].toInt(), 1);
+  EXPECT_EQ(r["names"].toArray(), QJsonArray({"runapp", "exist"}));
+  EXPECT_TRUE(WaitFor(stored, milliseconds(20000)));
+  shell_->Kill();
+  QFile::remove(shell_->dir() + "/results.json");
+  shell_->WriteFile("second", "");
+  shell_->Start();
+  r = shell_->WaitForResults();
+  EXPECT_EQ(r["served"].toInt(), 1);  // from the cache: the server saw one request
+  EXPECT_EQ(fetched, 1);
+  EXPECT_EQ(shell_->Wait(), 0);
 }
 
 TEST_F(ContentTest, LeavingThePageEndsItsDownloads) {

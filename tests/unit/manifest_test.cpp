@@ -212,14 +212,13 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
   EXPECT_EQ(
       Parsed(R"({"first_page": "${AppDir}/web/index.html", "cache_path": "${TMP}"})").Mistakes(),
       (QStringList{"manifest: \"cache_path\" holds \"${TMP}\", which is not replaced (only "
-                   "\"${AppDir}\" is); it stays as it is",
-                   "manifest: \"first_page\" is \"${AppDir}/web/index.html\", which is not "
-                   "a URL (did you mean \"file://${AppDir}/web/index.html\"?)"}));
+                   "\"${AppDir}\" is); it stays as it is"}));
   EXPECT_EQ(Parsed(R"({"first_page": "www.shop.example/kiosk"})").Mistakes(),
             QStringList{"manifest: \"first_page\" is \"www.shop.example/kiosk\", which is not a "
                         "URL (did you mean \"https://www.shop.example/kiosk\"?)"});
-  for (const char* url : {"client:///index.html", "https://shop.example/", "about:blank",
-                          "chrome://version", "file:///opt/kiosk/web/index.html"}) {
+  for (const char* url :
+       {"client:///index.html", "https://shop.example/", "about:blank", "chrome://version",
+        "file:///opt/kiosk/web/index.html", "/opt/kiosk/web/index.html"}) {
     EXPECT_EQ(Parsed(QByteArray("{\"first_page\": \"") + url + "\"}").Mistakes(), QStringList())
         << url;
   }

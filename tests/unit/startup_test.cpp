@@ -47,12 +47,15 @@ TEST(Paths, FullPathAndAppDirFollowTheExecutable) {
   EXPECT_EQ(ombrix::ExpandAppDir("${AppDir}/cache"), "/opt/kiosk/cache");
   EXPECT_EQ(ombrix::ExpandAppDir("${AppDir}/a:${AppDir}/b"), "/opt/kiosk/a:/opt/kiosk/b");
   EXPECT_EQ(ombrix::ExpandAppDir("${appdir}/cache"), "${appdir}/cache");
-  // In a URL the folder goes in percent-encoded; a path stays a path.
+  // In a URL the folder goes in percent-encoded; an absolute path becomes its
+  // file: URL, any other text stays as it is.
   ombrix::SetExecutablePath(QString::fromUtf8("/opt/kiosk #2/50% 数据/ombrix"));
   EXPECT_EQ(ombrix::ExpandAppDirInUrl("file://${AppDir}/web/index.html"),
             "file:///opt/kiosk%20%232/50%25%20%E6%95%B0%E6%8D%AE/web/index.html");
-  EXPECT_EQ(ombrix::ExpandAppDirInUrl("${AppDir}/web"),
-            QString::fromUtf8("/opt/kiosk #2/50% 数据/web"));
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("${AppDir}/web/index.html"),
+            "file:///opt/kiosk%20%232/50%25%20%E6%95%B0%E6%8D%AE/web/index.html");
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("//srv/a?b.html"), "file:///srv/a%3Fb.html");
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("web/index.html"), "web/index.html");
   // Downloads encode an address as the engine does.
   EXPECT_EQ(ombrix::EncodedUrl(QString::fromUtf8("http://127.0.0.1:8765/数据.bin?q=é f")),
             "http://127.0.0.1:8765/%E6%95%B0%E6%8D%AE.bin?q=%C3%A9%20f");
