@@ -1,8 +1,13 @@
 #include "device/ComFpj.h"
 
+#include <poll.h>
+#include <sys/stat.h>
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QThread>
+#include <cerrno>
 
 #include "device/fpj_port_thread.h"
 #include "device/fpj_reader.h"
@@ -14,12 +19,43 @@ namespace {
 // A wait for the device is checked this often for its page having gone.
 constexpr int kAbandonCheckMs = 50;
 
+// The device file a port name opens, as Qt finds it: a bare name lives in /dev.
+QByteArray DeviceNode(const QString& name) {
+  const bool path = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+                    name.startsWith(QLatin1String("../"));
+  return (path ? name : QStringLiteral("/dev/") + name).toLocal8Bit();
+}
+
+// True when the device behind the open port has gone for good, so the port
+// can never be used again: the line was hung up (an adapter unplugged, the far
+// end of a pseudo-terminal closed), or its device file was removed or now
+// names another device. Qt's error codes do not tell this apart from a read
+// that merely failed (a hung-up pseudo-terminal reads as a ReadError, as any
+// failed read does), so the port itself is asked.
+bool DeviceGone(const QSerialPort& port, const QByteArray& node_path) {
+  const int fd = port.handle();
+  if (!port.isOpen() || fd < 0) return true;
+  pollfd p{fd, 0, 0};  // hang-ups and a dead descriptor are reported unasked
+  if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLNVAL))) return true;
+  struct stat open_file {};
+  struct stat node {};
+  if (fstat(fd, &open_file) != 0) return true;
+  if (stat(node_path.constData(), &node) != 0) return errno == ENOENT || errno == ENOTDIR;
+  return S_ISCHR(open_file.st_mode) && node.st_rdev != open_file.st_rdev;
+}
+
+// A wait whose read failed this many times in a row on a device that is still
+// there gives up (the exchange then reports no reply; the port stays open).
+constexpr int kMaxReadFailures = 100;
+
 // The open port as a byte source for fpj::ReadFrame, timed on a monotonic
-// clock; a wait ends early once the command is abandoned.
+// clock; a wait ends early once the command is abandoned or the device has
+// gone. A read that fails while the device is still there (noise, a glitch
+// of the adapter) is no reason to stop waiting for the reply.
 class PortSource : public fpj::ByteSource {
  public:
-  PortSource(QSerialPort& port, const std::atomic<bool>& abandoned)
-      : port_(port), abandoned_(abandoned) {
+  PortSource(QSerialPort& port, const QByteArray& node, const std::atomic<bool>& abandoned)
+      : port_(port), node_(node), abandoned_(abandoned) {
     clock_.start();
   }
 
@@ -29,14 +65,24 @@ class PortSource : public fpj::ByteSource {
     if (!port_.isOpen()) return false;
     if (port_.bytesAvailable() > 0) return true;
     const qint64 end = clock_.elapsed() + ms;
+    int failures = 0;
     for (qint64 left = ms; left > 0 && !abandoned_.load(); left = end - clock_.elapsed()) {
-      if (port_.waitForReadyRead(int(qMin<qint64>(left, kAbandonCheckMs)))) return true;
-      // A slice that ran out is no failure; anything else (a hang-up) ends the wait.
+      const int slice = int(qMin<qint64>(left, kAbandonCheckMs));
+      const qint64 slice_start = clock_.elapsed();
+      if (port_.waitForReadyRead(slice)) return true;
+      if (port_.bytesAvailable() > 0) return true;
+      if (DeviceGone(port_, node_)) return false;
       const QSerialPort::SerialPortError error = port_.error();
-      if (!port_.isOpen() ||
-          (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)) {
-        return false;
+      if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
+        failures = 0;
+        continue;
       }
+      qDebug() << "read failed, the device is still there:" << port_.errorString();
+      port_.clearError();
+      if (++failures >= kMaxReadFailures) return false;
+      // A read that fails at once is not retried in a busy loop.
+      const qint64 rest = slice - (clock_.elapsed() - slice_start);
+      if (rest > 0) QThread::msleep(static_cast<unsigned long>(rest));
     }
     return false;
   }
@@ -45,6 +91,7 @@ class PortSource : public fpj::ByteSource {
 
  private:
   QSerialPort& port_;
+  const QByteArray& node_;
   const std::atomic<bool>& abandoned_;
   QElapsedTimer clock_;
 };
@@ -130,6 +177,7 @@ bool ComFpj::OpenOnThread(const QString& portName) {
   if (!port_) {
     port_.reset(new QSerialPort);
     port_->setPortName(portName);
+    deviceNode_ = DeviceNode(portName);
     if (port_->open(QIODevice::ReadWrite)) {
       ApplySettings();
     } else {
@@ -153,7 +201,8 @@ void ComFpj::CloseOnThread() {
   port_.reset();
 }
 
-int ComFpj::PortStatusOnThread() const {
+int ComFpj::PortStatusOnThread() {
+  CloseIfGone();
   const bool ready = port_ && port_->isOpen() && port_->isReadable() && port_->isWritable();
   return ready ? fpj::kOk : fpj::kNoPort;
 }
@@ -177,7 +226,10 @@ QByteArray ComFpj::Exchange(Command command, quint16 value, const char* label) {
   WriteRequest(fpj::BuildRequest(command, value), label);
   const QByteArray reply =
       CallResult(command, fpj::TimeLimitMs(command, value), fpj::Info(command).replyLength);
-  DropVanishedPort();
+  // A failed exchange leaves the port open for the next command, unless the
+  // device has gone.
+  CloseIfGone();
+  if (port_->isOpen()) port_->clearError();
   return reply;
 }
 
@@ -196,7 +248,7 @@ void ComFpj::WriteRequest(const QByteArray& request, const char* label) {
 QByteArray ComFpj::CallResult(Command command, qint64 limitMs, int expectedLength) {
   QElapsedTimer timer;
   timer.start();
-  PortSource source(*port_, abandoned_);
+  PortSource source(*port_, deviceNode_, abandoned_);
   QByteArray reply;
   // A reply to another command (one that came after its own time limit) is
   // never taken for this one's: it is dropped and the wait goes on.
@@ -216,15 +268,14 @@ QByteArray ComFpj::CallResult(Command command, qint64 limitMs, int expectedLengt
   return reply;
 }
 
-// A device that went away (unplugged, its pseudo-terminal closed) leaves the
-// port in a read or resource error: close it so PortStatus tells, and later
-// commands answer -109 at once instead of polling a dead descriptor.
-void ComFpj::DropVanishedPort() {
-  const QSerialPort::SerialPortError error = port_->error();
-  if (port_->isOpen() && (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)) {
-    qDebug() << "port lost:" << port_->errorString();
-    port_->close();
-  }
+// A device that went away (unplugged, its pseudo-terminal closed) can never
+// be used through this port again: close it, so PortStatus tells, and later
+// commands answer -109 at once instead of waiting on a dead descriptor. The
+// page gets the device back with close() and open().
+void ComFpj::CloseIfGone() {
+  if (!port_ || !port_->isOpen() || !DeviceGone(*port_, deviceNode_)) return;
+  qDebug() << "port lost:" << port_->portName().left(64) << port_->errorString();
+  port_->close();
 }
 
 int ComFpj::QueryNumOnThread() {

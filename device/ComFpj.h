@@ -38,10 +38,15 @@ class ComFpj {
   // Closes the port and discards the port object; commands then give -100
   // until the next OpenPort.
   void ClosePort();
-  // 0 when the port object exists and is open, readable and writable; else -100.
+  // 0 when the port object exists and is open, readable and writable; else
+  // -100. A port whose device has gone (unplugged, hung up, its device file
+  // removed) is closed here and gives -100.
   int PortStatus();
 
-  // Commands; each returns the new last code.
+  // Commands; each returns the new last code. A command that fails (no reply,
+  // a garbled one, a read error) leaves the port open for the next one; only a
+  // device that has gone closes the port (see PortStatus), and the commands
+  // then answer -109 at once until ClosePort and OpenPort.
   int Reset();
   int ExitBill();
   int CutterTest();
@@ -76,12 +81,12 @@ class ComFpj {
   bool OpenOnThread(const QString& portName);
   void ApplySettings();
   void CloseOnThread();
-  int PortStatusOnThread() const;
+  int PortStatusOnThread();
   int Run(fpj::Command command, quint16 value, const char* label);
   QByteArray Exchange(fpj::Command command, quint16 value, const char* label);
   void WriteRequest(const QByteArray& request, const char* label);
   QByteArray CallResult(fpj::Command command, qint64 limitMs, int expectedLength);
-  void DropVanishedPort();
+  void CloseIfGone();
   int QueryNumOnThread();
   int SellBillOnThread(quint16& count);
   QString QueryVersionOnThread();
@@ -90,6 +95,7 @@ class ComFpj {
   std::atomic<int> lastCode_{0};
   std::atomic<bool> abandoned_{false};
   std::unique_ptr<QSerialPort> port_;  // used on the port thread only
+  QByteArray deviceNode_;              // the device file port_ was opened from
   QString versionText_;
   std::unique_ptr<fpj::PortThread> thread_;
 };

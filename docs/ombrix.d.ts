@@ -22,16 +22,16 @@ declare namespace Ombrix {
   // ------------------------------------------------------------------ app --
 
   /**
-   * Status of `createclient`: 0 connected; 201 no reader on that channel (or a
-   * name that cannot be a channel); 202, 302 the channel is incomplete; 303 its
+   * Status of `createclient`: 0 connected; 201 no reader has created that
+   * channel since the system started (or a name that cannot be a channel); 202, 302 the channel is incomplete; 303 its
    * shared block could not be mapped.
    */
   type ConnectStatus = 0|201|202|302|303;
 
   /**
    * Status of `sendipcmsg` / `IsWindowVisible`: 0 every piece was taken by a
-   * reader; 101 no connection (no successful `createclient`); 205 a piece was not
-   * taken within 3 s (the connection stays open).
+   * reader; 101 no connection (no successful `createclient`); 205 no reader is
+   * there, or a piece was not taken within 3 s (the connection stays open).
    */
   type SendStatus = 0|101|205;
 
@@ -214,7 +214,10 @@ declare namespace Ombrix {
     delete(path: string, callback: FileDone): CallId;
     /** Whether the file or folder exists. */
     exist(path: string): boolean;
-    /** Shows the file in the desktop's file manager (or opens its folder). */
+    /**
+     * Shows the file in the desktop's file manager (or opens its folder) without
+     * waiting for it: true once the request is handed over.
+     */
     OpenDirAndPosFile(path: string): boolean;
     /**
      * Writes `text` as UTF-8; every "\n" becomes "\r\n" and one "\r\n" is added
@@ -274,7 +277,7 @@ declare namespace Ombrix {
     exitbill(callback: FpjDone): FpjStart;
     setholenum(holes: number, callback: FpjDone): FpjStart;
     queryversion(callback: (code: FpjCode, version: string) => void): FpjStart;
-    /** 0 when the port is open for reading and writing, else -100. */
+    /** 0 when the port is open for reading and writing, else -100 (also once the device has gone). */
     getportstatus(): 0 | -100 | FpjBusy;
     querysensorstatus(callback: FpjDone): FpjStart;
     /** Compensation distance in units of 0.25 mm (16 bits). */

@@ -23,22 +23,58 @@ QByteArray FileUri(const QString& path) {
   return result;
 }
 
-bool ShowItemsOverDBus(const QByteArray& uri) {
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (!bus) return false;
-  const char* uris[] = {uri.constData(), nullptr};
+void FolderOpened(GObject*, GAsyncResult* result, gpointer) {
   GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-      "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr,
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, 3000, nullptr, &error);
-  g_object_unref(bus);
-  if (!reply) {
+  if (!g_app_info_launch_default_for_uri_finish(result, &error)) {
+    qDebug() << "open folder failed:" << LogMessage(error ? error->message : "");
+    g_clear_error(&error);
+  }
+}
+
+// Opens a folder with its default handler, without waiting for it.
+void OpenFolderLater(const char* folder_uri) {
+  g_app_info_launch_default_for_uri_async(folder_uri, nullptr, nullptr, FolderOpened, nullptr);
+}
+
+// The file manager's answer to ShowItems, on the thread that asked. Where it
+// fails (no file manager on the bus and none the bus could start, or one that
+// refused), the file's folder is opened instead; a file manager that has the
+// request but answers late is left to show it.
+void ShowItemsAnswered(GObject* bus, GAsyncResult* result, gpointer data) {
+  char* folder_uri = static_cast<char*>(data);
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &error);
+  if (reply) {
+    g_variant_unref(reply);
+  } else {
     qDebug() << "ShowItems" << LogMessage(error ? error->message : "");
+    const bool late = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT);
+    if (!late) OpenFolderLater(folder_uri);
+    g_clear_error(&error);
+  }
+  g_free(folder_uri);
+}
+
+// Hands ShowItems to the session bus and returns at once; the answer is taken
+// by the calling thread's main context. The bus may start a file manager that
+// is installed but not running. False when there is no session bus.
+bool ShowItemsOverDBus(const QByteArray& uri, const QByteArray& folder_uri) {
+  GError* error = nullptr;
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (!bus) {
+    qDebug() << "no session bus:" << LogMessage(error ? error->message : "");
     g_clear_error(&error);
     return false;
   }
-  g_variant_unref(reply);
+  const char* uris[] = {uri.constData(), nullptr};
+  g_dbus_connection_call(bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                         "org.freedesktop.FileManager1", "ShowItems",
+                         g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
+                         nullptr, ShowItemsAnswered, g_strdup(folder_uri.constData()));
+  g_object_unref(bus);
   return true;
 }
 
@@ -90,8 +126,10 @@ int ExeCmd(const QString& target) {
 bool OpenFolderAndSelect(const QString& path) {
   if (!IsFilePath(path)) return false;
   const QString absolute = QFileInfo(path).absoluteFilePath();
-  if (ShowItemsOverDBus(FileUri(absolute))) return true;
   const QByteArray folder = FileUri(QFileInfo(absolute).absolutePath());
+  if (ShowItemsOverDBus(FileUri(absolute), folder)) return true;
+  // Without a session bus the folder's handler is started directly (a quick
+  // spawn; nothing is waited for).
   return g_app_info_launch_default_for_uri(folder.constData(), nullptr, nullptr);
 }
 

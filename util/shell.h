@@ -6,8 +6,12 @@
 namespace ombrix {
 
 // Asks the desktop's file manager to show the file selected (the FileManager1
-// D-Bus service); without one, opens the file's folder with its default
-// handler. True when either request was accepted.
+// D-Bus service) and returns at once: the request is handed to the session bus
+// and its answer taken later by the calling thread's main context (call it on
+// a thread whose main context runs, such as the page's). Where no file manager
+// answers, the file's folder is then opened with its default handler. True
+// when the request was handed over; false for a path that names no file, or
+// when there is no session bus and the folder's handler could not be started.
 bool OpenFolderAndSelect(const QString& path);
 
 // Opens a file, folder, program or address as the desktop's shell does. A text

@@ -178,6 +178,53 @@ TEST_F(FpjPageTest, NavigatingDuringASaleLeavesThePortToTheNextPage) {
   EXPECT_EQ(shell_->Wait(), 0);
 }
 
+// A reply that never comes fails that one command and nothing more: the port
+// stays open and the next command is answered. A dispenser that goes away (its
+// cable pulled) shows in getportstatus as -100 without any command, and the
+// commands then fail at once.
+TEST_F(FpjPageTest, FailedCommandLeavesThePortOpenAndAVanishedDeviceShows) {
+  // Each reply comes 5.1 s after its request: after the 5 s a query waits,
+  // within the 10 s of cuttertest.
+  StartSim({"--delay", "5100"});
+  shell_->WriteFile("web/index.html", TestPage(WithPort(R"(
+    const r = {};
+    r.open = ombrix.fpj.open(PORT);
+    ombrix.fpj.querybillnum(function(left) {
+      r.failed = left;
+      r.statusAfterFailure = ombrix.fpj.getportstatus();
+      r.lastAfterFailure = ombrix.fpj.getlastcode();
+      ombrix.fpj.cuttertest(function(code) {
+        r.next = code;
+        r.statusAfterNext = ombrix.fpj.getportstatus();
+        save(r, 'answered.json', function() {
+          const watch = setInterval(function() {
+            if (ombrix.fpj.getportstatus() !== -100) return;
+            clearInterval(watch);
+            const start = Date.now();
+            ombrix.fpj.reset(function(code) { r.afterGone = [code, Date.now() - start]; report(r); });
+          }, 50);
+        });
+      });
+    });
+  )")));
+  shell_->WriteManifest(PageManifest("Dispenser"));
+  shell_->Start();
+  ASSERT_FALSE(shell_->WaitForResults(milliseconds(60000), "answered.json").isEmpty());
+  sim_->Kill();  // the device goes away while the page only watches the port
+  const QJsonObject r = shell_->WaitForResults(milliseconds(30000));
+  EXPECT_EQ(r["open"].toInt(), 0);
+  EXPECT_EQ(r["failed"].toInt(), -109);
+  EXPECT_EQ(r["statusAfterFailure"].toInt(), 0);
+  EXPECT_EQ(r["lastAfterFailure"].toInt(), -109);
+  EXPECT_EQ(r["next"].toInt(), 0);
+  EXPECT_EQ(r["statusAfterNext"].toInt(), 0);
+  const QJsonArray afterGone = r["afterGone"].toArray();
+  EXPECT_EQ(afterGone[0].toInt(), -109);
+  EXPECT_LT(afterGone[1].toInt(), 1000);
+  EXPECT_EQ(sim_->Frames(), (std::vector<std::string>{"02 00 01 11 14", "02 00 01 A1 A4"}));
+  EXPECT_EQ(shell_->Wait(), 0);
+}
+
 // The example page of the simulator's README, as written there.
 QByteArray ReadmeExample() {
   QFile readme(OMBRIX_TEST_SOURCE_DIR "/tools/fpj-sim/README.md");

@@ -1,9 +1,13 @@
 // Pages and the ombrix object: the tree, its functions, callbacks across
 // navigation and frames, the file family, window requests and state events.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QJsonArray>
+#include <QUrl>
 #include <fstream>
 
 #include "fixture.h"
@@ -160,6 +164,109 @@ TEST_F(BridgeTest, FileFamilyCopiesWritesDeletesAndTests) {
   EXPECT_EQ(ReadBytes("keep.txt"), "keep me");  // a failed copy leaves the target alone
   EXPECT_EQ(ReadBytes("ab.txt"), "a\r\nb\r\n");
   EXPECT_EQ(ReadBytes("名字 ü.txt"), "文字 😀\r\n");
+}
+
+// A file manager on the session bus that takes every ShowItems call, notes its
+// URIs in shown.log and never answers, as a slow one would; it writes fm-ready
+// once it owns its name and ends with the bus.
+constexpr char kSlowFileManager[] = R"(
+import os, sys
+import gi
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio, GLib
+address, folder = sys.argv[1], sys.argv[2]
+XML = """<node><interface name="org.freedesktop.FileManager1">
+<method name="ShowItems"><arg type="as" direction="in"/><arg type="s" direction="in"/></method>
+</interface></node>"""
+loop = GLib.MainLoop()
+held = []
+def call(conn, sender, path, interface, method, params, invocation):
+    with open(os.path.join(folder, "shown.log"), "a") as log:
+        log.write("".join(uri + "\n" for uri in params.unpack()[0]))
+    held.append(invocation)
+conn = Gio.DBusConnection.new_for_address_sync(address,
+    Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+    Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+conn.connect("closed", lambda *args: loop.quit())
+node = Gio.DBusNodeInfo.new_for_xml(XML)
+conn.register_object("/org/freedesktop/FileManager1", node.interfaces[0], call, None, None)
+Gio.bus_own_name_on_connection(conn, "org.freedesktop.FileManager1", Gio.BusNameOwnerFlags.NONE,
+    lambda *args: open(os.path.join(folder, "fm-ready"), "w").close(), lambda *args: loop.quit())
+loop.run()
+)";
+
+// The session bus a running process was given.
+std::string BusAddressOf(pid_t pid) {
+  std::ifstream env_file("/proc/" + std::to_string(pid) + "/environ");
+  const std::string key = "DBUS_SESSION_BUS_ADDRESS=";
+  for (std::string entry; std::getline(env_file, entry, '\0');) {
+    if (entry.rfind(key, 0) == 0) return entry.substr(key.size());
+  }
+  return std::string();
+}
+
+// Revealing a file never holds the page: the request goes to the bus and the
+// call returns true at once, with no file manager on the bus and with one that
+// takes its time, which gets the file's URI.
+TEST_F(BridgeTest, OpenDirAndPosFileHandsTheRequestOverAtOnce) {
+  shell_->WriteFile("shown file ü.txt", "x");
+  shell_->WriteFile("fm.py", kSlowFileManager);
+  shell_->WriteFile("web/index.html", TestPage(R"(
+    const dir = ombrix.app.apppath();
+    function timed(path) {
+      const start = performance.now();
+      const ok = ombrix.file.OpenDirAndPosFile(path);
+      return [ok, performance.now() - start];
+    }
+    const r = {};
+    r.alone = timed(dir + '/shown file ü.txt');
+    r.empty = ombrix.file.OpenDirAndPosFile('');
+    r.nul = ombrix.file.OpenDirAndPosFile(dir + '/shown file ü.txt\u0000junk');
+    save(r, 'alone.json', function() {
+      const watch = setInterval(function() {
+        if (!ombrix.file.exist(dir + '/fm-ready')) return;
+        clearInterval(watch);
+        r.slow = timed(dir + '/shown file ü.txt');
+        report(r);
+      }, 50);
+    });
+  )"));
+  shell_->WriteManifest(PageManifest("Bridge"));
+  shell_->Start();
+  ASSERT_FALSE(shell_->WaitForResults(milliseconds(30000), "alone.json").isEmpty());
+
+  const std::string address = BusAddressOf(shell_->pid());
+  ASSERT_FALSE(address.empty());
+  const std::string script = (shell_->dir() + "/fm.py").toStdString();
+  const std::string folder = shell_->dir().toStdString();
+  const pid_t manager = fork();
+  if (manager == 0) {
+    execl("/usr/bin/python3", "python3", script.c_str(), address.c_str(), folder.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(manager, 0);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  } reaper{manager};
+
+  const QJsonObject r = shell_->WaitForResults();
+  const QJsonArray alone = r["alone"].toArray();
+  EXPECT_TRUE(alone[0].toBool());
+  EXPECT_LT(alone[1].toDouble(), 1000);
+  EXPECT_FALSE(r["empty"].toBool());
+  EXPECT_FALSE(r["nul"].toBool());
+  const QJsonArray slow = r["slow"].toArray();
+  EXPECT_TRUE(slow[0].toBool());
+  EXPECT_LT(slow[1].toDouble(), 1000);  // the file manager has not answered yet
+  const QByteArray uri = QUrl::fromLocalFile(shell_->dir() + "/shown file ü.txt").toEncoded();
+  EXPECT_TRUE(WaitFor([&] { return ReadBytes("shown.log") == uri + "\n"; }, milliseconds(10000)))
+      << ReadBytes("shown.log").toStdString() << " instead of " << uri.toStdString();
+  EXPECT_EQ(shell_->Wait(), 0);
 }
 
 TEST_F(BridgeTest, ErrorThrownInACallbackReachesWindowOnerror) {
