@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "app/manifest_util.h"
@@ -59,7 +60,10 @@ size_t CompleteUtf8Length(const char* data, size_t length) {
 }
 
 QString BlockText::Take(const fastipc::MemBlock& block) {
-  QByteArray bytes(block.data, int(block.length));
+  // A block is zero-terminated text: a zero byte ends it, whatever follows.
+  const size_t length = block.data ? strnlen(block.data, block.length) : 0;
+  const bool ended_by_zero = length < block.length;
+  QByteArray bytes(block.data, int(length));
   if (block.type == fastipc::kTypeWhole) return QString::fromUtf8(bytes.constData(), bytes.size());
   const std::string id = block.idText();
   auto carried = carry_.find(id);
@@ -67,7 +71,8 @@ QString BlockText::Take(const fastipc::MemBlock& block) {
     bytes.prepend(carried->second);
     carry_.erase(carried);
   }
-  if (block.type == fastipc::kTypePiece) {
+  // A piece cut short by a zero byte ends its text there: nothing is carried.
+  if (block.type == fastipc::kTypePiece && !ended_by_zero) {
     const int complete = int(CompleteUtf8Length(bytes.constData(), size_t(bytes.size())));
     if (complete < bytes.size()) {
       if (carry_.size() >= kMaxPending) carry_.erase(carry_.begin());
@@ -165,13 +170,7 @@ bool AppFun::Start(const std::shared_ptr<AppFun>& worker) {
 void AppFun::Read() {
   const std::shared_ptr<AppFun> self = shared_from_this();
   {
-    // A close that came first (closeserver right after createserver) wins.
     std::lock_guard<std::mutex> lock(start_mutex_);
-    if (closed_) {
-      ServerTable::Get().RemoveIfOwn(key_, this);
-      PostCompletion(self, QStringLiteral("closed"), nullptr, false);
-      return;
-    }
     const int status = server_.create(channel_.toStdWString(), kBlockSize);
     if (status != fastipc::kOk) {
       qDebug() << "createserver" << LogText(channel_) << "failed with status" << status;
@@ -179,10 +178,16 @@ void AppFun::Read() {
       PostCompletion(self, QStringLiteral("createfailed"), nullptr, true);
       return;
     }
-    server_.setListener(this);
+    // A close that came first (closeserver right after createserver) still
+    // lets the page hear that the channel was ready; the reader reads nothing.
+    if (closed_) {
+      server_.close();
+    } else {
+      server_.setListener(this);
+    }
   }
   PostCompletion(self, QStringLiteral("createsuccess"), nullptr, false);
-  server_.startRead();
+  server_.startRead();  // returns at once when closed
   ServerTable::Get().RemoveIfOwn(key_, this);
   qDebug() << "start read end" << LogText(channel_);
   // The page's registration goes with the reader.
@@ -192,7 +197,9 @@ void AppFun::Read() {
 void AppFun::onRead(fastipc::MemBlock* block) {
   if (block == nullptr || block->length == 0) return;
   QString text = texts_.Take(*block);
-  if (text.isEmpty()) return;
+  // Empty text is delivered only for a block that starts with a zero byte;
+  // otherwise all of it waits for the next piece (a cut character).
+  if (text.isEmpty() && block->data[0] != '\0') return;
   // The text travels inside its own task, so each delivery sees its own block.
   std::shared_ptr<AppFun> self = shared_from_this();
   PostToMainThread([self, text]() mutable {
@@ -262,10 +269,7 @@ AppFunHandler::AppFunHandler(std::uint64_t page_id) : page_id_(page_id) {
   (void)listening;
 }
 
-AppFunHandler::~AppFunHandler() {
-  client_.close();
-  qDebug() << "~OmbrixCefExecuteCallbackHandler";
-}
+AppFunHandler::~AppFunHandler() { client_.close(); }
 
 bool AppFunHandler::Send(const QString& name, const JsArgs& arguments, int string_count,
                          JsReturn* retval) {

@@ -58,8 +58,9 @@ constexpr std::chrono::milliseconds kBlockLimit{3000};
 // character (a character cut at a block boundary).
 size_t CompleteUtf8Length(const char* data, size_t length);
 
-// Turns blocks into texts. A character cut between two pieces of one message
-// is kept back and put in front of that message's next piece.
+// Turns blocks into texts. A block is zero-terminated text: its text ends at
+// its first zero byte. A character cut between two pieces of one message is
+// kept back and put in front of that message's next piece.
 class BlockText {
  public:
   QString Take(const fastipc::MemBlock& block);
@@ -84,7 +85,8 @@ class AppFun : public CallbackWorker,
   // no thread could be started; then nothing of the reader is left running.
   static bool Start(const std::shared_ptr<AppFun>& worker);
   const std::string& key() const { return key_; }
-  // Ends the read loop, or keeps it from starting; any thread.
+  // Ends the read loop, or keeps it from starting; any thread. On the
+  // reader's own thread it returns without waiting for the loop.
   void Close();
   ContextToken context() const { return context_; }
 
@@ -124,7 +126,8 @@ class ServerTable {
 // Reader threads that have not ended yet.
 int RunningReaders();
 
-// Closes the reader of name, if any; waits until its loop has ended.
+// Closes the reader of name, if any; waits until its loop has ended (on that
+// reader's own thread, it does not wait).
 void CloseServer(const std::string& name);
 void CloseAllServers();
 // Closes every reader that the page context `context` started, in the table or

@@ -148,6 +148,8 @@ bool Write(const QString& path, const QString& text) {
 
 }  // namespace file_ops
 
+FileFunHandler::~FileFunHandler() { WriteStdoutLine("~FileFunHandler"); }
+
 bool FileFunHandler::Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                              QString* exception) {
   if (Signature(name)) return StartOperation(name, arguments, retval, exception);

@@ -14,6 +14,7 @@ class FileFunHandler : public FunHandler,
                        public OmbrixCefExecuteCallbackHandler,
                        public std::enable_shared_from_this<FileFunHandler> {
  public:
+  ~FileFunHandler() override;
   bool Execute(const QString& name, const JsArgs& arguments, JsReturn* retval,
                QString* exception) override;
   void ExecuteCallback(const QString& name, int uuid, void* data, bool result) override;

@@ -1,6 +1,4 @@
 #include <errno.h>
-#include <semaphore.h>
-#include <sys/mman.h>
 
 #include <QDebug>
 #include <atomic>
@@ -43,10 +41,17 @@ struct Server::Impl {
   // Since when the block has been seen claimed by a writer with the same bytes.
   std::chrono::steady_clock::time_point stuck_since;
   uint64_t stuck_sum = 0;
+  // The claim was there when this server took the channel over alone.
+  bool left_claim = false;
   std::thread::id reader;
   std::atomic<bool> closing{false};
+  // Counts closes, so that a read loop whose listener closed (and perhaps
+  // created) the server again ends without touching the new block.
+  std::atomic<uint64_t> generation{0};
 
   int create(const std::wstring& name, uint32_t block_size);
+  void takeOver(unsigned char* mapped);
+  uint64_t blockSum(const unsigned char* mapped) const;
   bool beginReading();
   void watchForStuckClaim();
   void endReading();
@@ -62,6 +67,8 @@ int Server::Impl::create(const std::wstring& name, uint32_t block_size) {
   if (!posixObjectName(genReadedEventName(name), &names[1])) return kCreateReadEventFailed;
   if (!posixObjectName(genMappingFileName(name), &names[2])) return kCreateMappingFailed;
   const size_t bytes = layout::blockBytes(block_size);
+  stuck_since = std::chrono::steady_clock::time_point();
+  left_claim = false;
   bool alone = false;
   // The mapping is opened first: its lock tells whether this server is the
   // only one on the channel, so that a live block is never wiped.
@@ -78,11 +85,38 @@ int Server::Impl::create(const std::wstring& name, uint32_t block_size) {
   if (mapped == nullptr) return kMapViewFailed;
   size = block_size;
   if (alone) {
-    std::memset(mapped, 0, bytes);
+    takeOver(mapped);
     mapping.shareLock();
   }
   view = mapped;
   return kOk;
+}
+
+// How long a claim that was already there when a server took the channel over
+// alone must stand still before it is freed: a writer fills a block in
+// microseconds, so such a claim is a dead writer's or a dead reader's.
+constexpr auto kLeftClaim = std::chrono::milliseconds(200);
+
+// A channel's objects outlive its servers, so a server alone on it finds the
+// block as the last user left it: free; full with a message written while no
+// reader was there (delivered by the read loop); claimed (freed once it has
+// stood still for kLeftClaim); or damaged (wiped). A new object is all zeros.
+void Server::Impl::takeOver(unsigned char* mapped) {
+  const int32_t state = layout::loadState(mapped);
+  if (state == layout::kStateFree || state == layout::kStateFull) return;
+  if (state == layout::kStateClaimed) {
+    stuck_since = std::chrono::steady_clock::now();
+    stuck_sum = blockSum(mapped);
+    left_claim = true;
+    return;
+  }
+  std::memset(mapped + sizeof(int32_t), 0, layout::blockBytes(size) - sizeof(int32_t));
+  layout::exchangeState(mapped, layout::kStateFree);
+}
+
+uint64_t Server::Impl::blockSum(const unsigned char* mapped) const {
+  return std::hash<std::string_view>()(
+      std::string_view(reinterpret_cast<const char*>(mapped), layout::blockBytes(size)));
 }
 
 bool Server::Impl::beginReading() {
@@ -108,19 +142,20 @@ void Server::Impl::watchForStuckClaim() {
   using Clock = std::chrono::steady_clock;
   if (layout::loadState(view) != layout::kStateClaimed) {
     stuck_since = Clock::time_point();
+    left_claim = false;
     return;
   }
-  const size_t bytes = layout::blockBytes(size);
-  const uint64_t sum = std::hash<std::string_view>()(
-      std::string_view(reinterpret_cast<const char*>(view.load()), bytes));
+  const uint64_t sum = blockSum(view);
   const Clock::time_point now = Clock::now();
   if (stuck_since == Clock::time_point() || sum != stuck_sum) {
+    if (stuck_since != Clock::time_point()) left_claim = false;  // someone is at work on it
     stuck_since = now;
     stuck_sum = sum;
     return;
   }
-  if (now - stuck_since < kStuckClaim) return;
+  if (now - stuck_since < (left_claim ? Clock::duration(kLeftClaim) : kStuckClaim)) return;
   stuck_since = Clock::time_point();
+  left_claim = false;
   if (layout::casState(view, layout::kStateClaimed, layout::kStateFree)) {
     qDebug() << "fastipc: freed a block its writer left claimed";
     if (read_event.valid()) read_event.set();
@@ -128,6 +163,7 @@ void Server::Impl::watchForStuckClaim() {
 }
 
 void Server::Impl::readLoop() {
+  const uint64_t opened = generation;
   while (!closing) {
     if (write_event.wait(kWaitSliceMs) == NamedEvent::Wait::kFailed) return;
     if (closing) return;
@@ -137,9 +173,10 @@ void Server::Impl::readLoop() {
       continue;
     }
     stuck_since = std::chrono::steady_clock::time_point();
+    left_claim = false;
     holding_block = true;
     deliverBlock();
-    if (view == nullptr) return;  // the listener closed the server
+    if (generation != opened) return;  // the listener closed the server (and released the block)
     releaseBlock();
   }
 }
@@ -163,26 +200,26 @@ void Server::Impl::releaseBlock() {
 void Server::Impl::close() {
   std::unique_lock<std::mutex> lock(mutex);
   closing = true;
+  ++generation;
   if (reading && reader != std::this_thread::get_id()) {
     if (write_event.valid()) write_event.set();
     reader_left.wait(lock, [this] { return !reading; });
   } else if (reading && holding_block) {
-    releaseBlock();  // closed by the listener: hand the block back first
+    // Closed by the listener, on the reader's own thread: nothing to wait
+    // for. The block goes back first; startRead returns once the listener does.
+    releaseBlock();
   }
   releaseAll();
 }
 
+// The channel's names stay: a client that stays open (a program that opened
+// the channel once) reaches the next server of that name, in this process or
+// another, and a message it wrote meanwhile waits in the block for it.
 void Server::Impl::releaseAll() {
-  const bool remove_names = mapping.valid() && mapping.lastServer();
   write_event.close();
   read_event.close();
   view = nullptr;
   mapping.close();
-  if (remove_names) {
-    sem_unlink(names[0].c_str());
-    sem_unlink(names[1].c_str());
-    shm_unlink(names[2].c_str());
-  }
   for (std::string& n : names) n.clear();
 }
 

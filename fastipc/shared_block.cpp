@@ -49,8 +49,8 @@ bool SharedBlock::stillNamed(const std::string& name) const {
 }
 
 // Takes the exclusive lock when no server holds the object, otherwise a shared
-// one. A server that was closing may have removed the name meanwhile; then the
-// caller opens the name again.
+// one. Another program may have removed the name meanwhile; then the caller
+// opens the name again.
 bool SharedBlock::lockForServer(const std::string& name, bool* alone) {
   *alone = flockRetrying(fd_, LOCK_EX | LOCK_NB) == 0;
   if (!*alone && flockRetrying(fd_, LOCK_SH) != 0) return false;
@@ -114,8 +114,6 @@ unsigned char* SharedBlock::map(size_t bytes) {
   view_bytes_ = bytes;
   return view_;
 }
-
-bool SharedBlock::lastServer() { return fd_ >= 0 && flockRetrying(fd_, LOCK_EX | LOCK_NB) == 0; }
 
 void SharedBlock::close() {
   if (view_ != nullptr) munmap(view_, view_bytes_);

@@ -1,8 +1,8 @@
 // The shared memory object "/N_m" holding the block, plus two advisory locks
 // the kernel drops when their holder dies:
 // - a flock() by which servers sharing one channel know whether they are
-//   alone on it. A server holds a shared lock while it runs, so an object
-//   nobody locks was left by a killed server.
+//   alone on it. A server holds a shared lock while it runs; the object and
+//   its name stay when the last one closes or dies.
 // - the reader mark, a read lock (an open-file-description lock) on one byte
 //   far beyond the block, held by every open server. A writer asks for it once
 //   per message without taking it, so a channel whose readers are gone fails
@@ -38,8 +38,6 @@ class SharedBlock {
   bool openExisting(const std::string& name);
   // Maps `bytes` from offset 0; fails when the object is shorter.
   unsigned char* map(size_t bytes);
-  // True when no other server holds the channel any more.
-  bool lastServer();
   void close();
   bool valid() const { return fd_ >= 0; }
 

@@ -3,7 +3,9 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,9 +31,24 @@ using namespace std::chrono_literals;
 using app_ipc::AppFun;
 using app_ipc::ServerTable;
 
+// A channel name of this test program. A channel's names outlive its readers;
+// those of every name handed out are removed when the program ends.
 QString UniqueName(const char* what) {
   static std::atomic<int> counter{0};
-  return QStringLiteral("omx-%1-%2-%3").arg(what).arg(getpid()).arg(++counter);
+  static auto* handed_out = new QStringList;  // never destroyed: read at exit
+  static const bool removed_at_exit = [] {
+    std::atexit([] {
+      for (const QString& name : *handed_out) {
+        for (const char* suffix : {"_w", "_r"}) sem_unlink(("/" + name + suffix).toUtf8());
+        shm_unlink(("/" + name + "_m").toUtf8());
+      }
+    });
+    return true;
+  }();
+  (void)removed_at_exit;
+  const QString name = QStringLiteral("omx-%1-%2-%3").arg(what).arg(getpid()).arg(++counter);
+  *handed_out << name;
+  return name;
 }
 
 using test_support::PumpUntil;
@@ -169,9 +186,10 @@ TEST_F(AppIpc, SuccessThenEveryBlockWithItsOwnTextInOrder) {
   EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + channel + "']"), true));
   EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
   EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + channel + "']"), true));
-  // Nobody reads the channel any more.
+  // Nobody reads the channel any more; it stays for the next reader.
   fastipc::Client late;
-  EXPECT_NE(late.create(channel.toStdWString(), app_ipc::kBlockSize), fastipc::kOk);
+  EXPECT_EQ(late.create(channel.toStdWString(), app_ipc::kBlockSize), fastipc::kOk);
+  EXPECT_FALSE(late.hasReader());
   PumpFor(200ms);
   EXPECT_EQ(page.LogLength(), expected.size());
 }
@@ -200,8 +218,9 @@ TEST_F(AppIpc, FailureRemovesTheCallUnlessTheCallbackAnswers) {
   EXPECT_EQ(registry.callback_count(), callbacks);
   EXPECT_FALSE(ServerTable::Get().Contains("bad/name"));
 
-  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs("", "failedKeep")), true));
+  ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs("bad/again", "failedKeep")), true));
   ASSERT_TRUE(page.WaitForLog(2));
+  EXPECT_EQ(page.Log(), "failed|failed");
   EXPECT_EQ(registry.callback_count(), callbacks + 1);
 }
 
@@ -214,21 +233,24 @@ TEST_F(AppIpc, NavigationClosesThePagesReaders) {
   page.Navigate();
   EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
   EXPECT_TRUE(PumpUntil([] { return app_ipc::RunningReaders() == 0; }));
-  EXPECT_EQ(SendTo(channel, "after"), 201u);  // nobody serves the channel any more
+  EXPECT_EQ(SendTo(channel, "after"), 205u);  // nobody serves the channel any more
   EXPECT_EQ(page.Log(), "success");
   Page other;
   EXPECT_TRUE(IsBool(other.Call("closeserver", "['" + channel + "']"), true));
 }
 
-TEST_F(AppIpc, CloseRightAfterCreateStopsTheReader) {
+// The page still hears once that the channel was ready; nothing is read.
+TEST_F(AppIpc, CloseRightAfterCreateCallsOnSuccessOnceAndStopsTheReader) {
   const QString channel = UniqueName("quick");
   Page page;
   ASSERT_TRUE(IsBool(page.Call("createserver", ServerArgs(channel)), true));
   EXPECT_TRUE(IsBool(page.Call("closeserver", "['" + channel + "']"), true));
   EXPECT_TRUE(PumpUntil([] { return app_ipc::RunningReaders() == 0; }));
   EXPECT_FALSE(ServerTable::Get().Contains(channel.toStdString()));
-  // Its registration went with it.
+  // Its registration went with it, after the one callback.
   EXPECT_TRUE(PumpUntil([] { return CallbackRegistry::Get().callback_count() == 0; }));
+  EXPECT_EQ(page.Log(), "success");
+  EXPECT_EQ(SendTo(channel, "unread"), 205u);
 }
 
 TEST_F(AppIpc, ExitClosesEveryServer) {
@@ -242,7 +264,8 @@ TEST_F(AppIpc, ExitClosesEveryServer) {
   EXPECT_FALSE(ServerTable::Get().Contains(first.toStdString()));
   EXPECT_FALSE(ServerTable::Get().Contains(second.toStdString()));
   fastipc::Client client;
-  EXPECT_NE(client.create(first.toStdWString(), app_ipc::kBlockSize), fastipc::kOk);
+  ASSERT_EQ(client.create(first.toStdWString(), app_ipc::kBlockSize), fastipc::kOk);
+  EXPECT_FALSE(client.hasReader());
 }
 
 TEST_F(AppIpc, SecondCreateClientReplacesTheFirst) {
@@ -267,11 +290,15 @@ TEST_F(AppIpc, SecondCreateClientReplacesTheFirst) {
   readers.Call("exitapp");
 }
 
-// A recorder of the events a reader posts.
+// A recorder of the events a reader posts, and of the texts "onread" carries.
 class Events : public OmbrixCefExecuteCallbackHandler {
  public:
-  void ExecuteCallback(const QString& name, int, void*, bool) override { names << name; }
+  void ExecuteCallback(const QString& name, int, void* data, bool) override {
+    names << name;
+    if (name == QLatin1String("onread") && data) texts << *static_cast<const QString*>(data);
+  }
   QStringList names;
+  QStringList texts;
 };
 
 // While set, every new thread of this process fails to start: its default
@@ -424,8 +451,26 @@ TEST(AppText, PiecesOfInterleavedMessagesKeepTheirOwnCutCharacters) {
             QString::fromUtf8("中c"));
   EXPECT_EQ(texts.Take(Block(fastipc::kTypeLastPiece, "one", han.mid(1))), QString::fromUtf8("中"));
   EXPECT_EQ(texts.pending(), 0u);
-  // A whole message keeps everything, a zero byte included.
-  EXPECT_EQ(texts.Take(Block(fastipc::kTypeWhole, "", QByteArray("x\0y", 3))).size(), 3);
+}
+
+TEST(AppText, ABlockIsTextUpToItsFirstZeroByte) {
+  const QByteArray han = QString::fromUtf8("中").toUtf8();
+  app_ipc::BlockText texts;
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypeWhole, "", QByteArray("x\0y", 3))), "x");
+  // A piece cut short by a zero byte carries nothing into the next piece.
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypePiece, "id", QByteArray("ab\0", 3) + han.left(1))),
+            "ab");
+  EXPECT_EQ(texts.pending(), 0u);
+  EXPECT_EQ(texts.Take(Block(fastipc::kTypeLastPiece, "id", "cd")), "cd");
+  // A block that starts with one reaches the page as an empty text.
+  auto events = std::make_shared<Events>();
+  auto reader = std::make_shared<AppFun>(events, 1, UniqueName("zero"));
+  fastipc::MemBlock zero_first = Block(fastipc::kTypeWhole, "", QByteArray("\0z", 2));
+  fastipc::MemBlock text = Block(fastipc::kTypeWhole, "", QByteArray("t\0z", 3));
+  reader->onRead(&zero_first);
+  reader->onRead(&text);
+  ASSERT_TRUE(PumpUntil([&] { return events->texts.size() == 2; }));
+  EXPECT_EQ(events->texts, (QStringList{"", "t"}));
 }
 
 // Processes started from copies of sleep under unique names.

@@ -1,6 +1,8 @@
 // The app family from a page of the real shell: channels to and from other
 // programs (the ipc tools), killing and starting programs.
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,7 +10,10 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <cstdlib>
+#include <vector>
 
+#include "fastipc/fastipc.h"
 #include "fixture.h"
 
 namespace e2e {
@@ -16,10 +21,25 @@ namespace {
 
 const std::string kBin = OMBRIX_TEST_BIN_DIR;
 
+// A channel name of this test program. A channel's names outlive its readers;
+// those of every name handed out are removed when the program ends.
 std::string Channel(const char* what) {
   static int counter = 0;
-  return "omx-e2e-" + std::string(what) + "-" + std::to_string(getpid()) + "-" +
-         std::to_string(++counter);
+  static auto* handed_out = new std::vector<std::string>;  // never destroyed: read at exit
+  static const bool removed_at_exit = [] {
+    std::atexit([] {
+      for (const std::string& name : *handed_out) {
+        sem_unlink(("/" + name + "_w").c_str());
+        sem_unlink(("/" + name + "_r").c_str());
+        shm_unlink(("/" + name + "_m").c_str());
+      }
+    });
+    return true;
+  }();
+  (void)removed_at_exit;
+  handed_out->push_back("omx-e2e-" + std::string(what) + "-" + std::to_string(getpid()) + "-" +
+                        std::to_string(++counter));
+  return handed_out->back();
 }
 
 // Sends text with ombrix-ipc-send; returns its exit status.
@@ -214,6 +234,61 @@ TEST_F(AppPageTest, WriteToAGoneReaderGivesUpWithinABlocksTimeAndTheClientStaysO
       << ReadAll(dir.path() + "/back.out").toStdString();
   EXPECT_EQ(shell_->Wait(), 0);
   if (!WaitFor([&] { return kill(back, 0) != 0; }, milliseconds(5000))) kill(back, SIGTERM);
+}
+
+// A program that opened the page's channel once (a till) keeps talking to it
+// across a page reload, closeserver and createserver, and a restart of the
+// shell: every message arrives.
+TEST_F(AppPageTest, APeerThatOpenedTheChannelOnceReachesEveryLaterReader) {
+  const std::string channel = Channel("peer");
+  QByteArray script = R"(
+    function listen() {
+      ombrix.app.createserver('CHANNEL', function() { save({}, 'ready.json'); },
+          function() { save({}, 'failed.json'); },
+          function(text) {
+            save({text: text}, 'got-' + text + '.json', function() {
+              const action = text.split('-')[1];
+              if (action === 'reload') location.reload();
+              if (action === 'reopen') { ombrix.app.closeserver('CHANNEL'); listen(); }
+              if (action === 'exit') ombrix.app.exitapp();
+            });
+          });
+    }
+    listen();
+  )";
+  StartPage(script.replace("CHANNEL", channel.c_str()));
+  // Waits for the page's next reader, then takes its mark away for the one after.
+  const QString ready = shell_->dir() + "/ready.json";
+  const auto reader_up = [&] {
+    const bool up = WaitFor([&] { return QFile::exists(ready); }, milliseconds(30000));
+    QFile::remove(ready);
+    return up;
+  };
+  const auto arrived = [&](const QString& text) {
+    return shell_->WaitForResults(milliseconds(30000), "got-" + text + ".json")["text"]
+               .toString() == text;
+  };
+  ASSERT_TRUE(reader_up());
+  fastipc::Client peer;  // opened once
+  ASSERT_EQ(peer.create(QString::fromStdString(channel).toStdWString(), 1024), 0);
+  peer.setBlockTimeout(10000);
+
+  EXPECT_EQ(peer.write("1-reload", 8), 0u);
+  ASSERT_TRUE(arrived("1-reload"));
+  ASSERT_TRUE(reader_up());  // the reloaded page's
+  EXPECT_EQ(peer.write("2-reopen", 8), 0u);
+  ASSERT_TRUE(arrived("2-reopen"));
+  ASSERT_TRUE(reader_up());  // after closeserver and createserver
+  EXPECT_EQ(peer.write("3-exit", 6), 0u);
+  ASSERT_TRUE(arrived("3-exit"));
+  ASSERT_EQ(shell_->Wait(), 0);
+
+  shell_->Start();
+  ASSERT_TRUE(reader_up());  // the restarted shell's
+  EXPECT_EQ(peer.write("4-exit", 6), 0u);
+  ASSERT_TRUE(arrived("4-exit"));
+  EXPECT_EQ(shell_->Wait(), 0);
+  EXPECT_FALSE(QFile::exists(shell_->dir() + "/failed.json"));
 }
 
 }  // namespace

@@ -219,7 +219,7 @@ TEST_F(StartTest, NoContextMenuWithoutDebugTools) {
 
 // The developer tools' window: a visible top-level window named after the inspector.
 bool ToolsWindowShown(const XServer& x) {
-  return WaitFor([&] { return !x.X("xdotool search --onlyvisible --name 'Inspector'").empty(); },
+  return WaitFor([&] { return !x.X("xdotool search --onlyvisible --name '^DevTools$'").empty(); },
                  milliseconds(20000));
 }
 
@@ -235,7 +235,7 @@ TEST_F(StartTest, DeveloperToolsOpenInTheirOwnWindow) {
   ASSERT_TRUE(ToolsWindowShown(*x_));
   ASSERT_TRUE(WaitFor(
       [&] {
-        const std::string tools = x_->X("xdotool search --onlyvisible --name 'Inspector'");
+        const std::string tools = x_->X("xdotool search --onlyvisible --name '^DevTools$'");
         if (tools.empty()) return true;
         x_->X("wmctrl -i -c " + tools.substr(0, tools.find('\n')));
         return false;
@@ -260,7 +260,7 @@ TEST_F(StartTest, WithoutDebugToolsTheShortcutReachesThePage) {
   ASSERT_NE(window, 0u);
   x_->X("xdotool windowactivate --sync " + std::to_string(window) + " key ctrl+shift+i");
   EXPECT_TRUE(shell_->WaitForResults()["key"].toBool());
-  EXPECT_TRUE(x_->X("xdotool search --name 'Inspector'").empty());
+  EXPECT_TRUE(x_->X("xdotool search --name '^DevTools$'").empty());
 }
 
 TEST_F(StartTest, PageKeepsStartingAgainWhenItsWebProcessKeepsDying) {

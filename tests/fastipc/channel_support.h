@@ -90,12 +90,6 @@ inline bool namesExist(const std::string& channel) {
          access(("/dev/shm/sem." + channel + "_r").c_str(), F_OK) == 0;
 }
 
-inline bool namesGone(const std::string& channel) {
-  return access(("/dev/shm/" + channel + "_m").c_str(), F_OK) != 0 &&
-         access(("/dev/shm/sem." + channel + "_w").c_str(), F_OK) != 0 &&
-         access(("/dev/shm/sem." + channel + "_r").c_str(), F_OK) != 0;
-}
-
 inline bool eventually(const std::function<bool()>& condition, int timeout_ms = 5000) {
   const auto deadline = steady_clock::now() + milliseconds(timeout_ms);
   while (!condition()) {

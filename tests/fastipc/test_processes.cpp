@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 extern char** environ;
@@ -86,7 +89,25 @@ int runChild(const std::vector<std::string>& argv, int timeout_ms) {
   return waitChild(&child, timeout_ms);
 }
 
+void removeChannelNames(const std::string& channel) {
+  sem_unlink(("/" + channel + "_w").c_str());
+  sem_unlink(("/" + channel + "_r").c_str());
+  shm_unlink(("/" + channel + "_m").c_str());
+}
+
 std::string uniqueChannel(const std::string& tag) {
   static std::atomic<int> counter{0};
-  return "fastipc-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" + tag;
+  // Never destroyed: read by the exit handler.
+  static auto* handed_out = new std::vector<std::string>;
+  static const bool removed_at_exit = [] {
+    std::atexit([] {
+      for (const std::string& channel : *handed_out) removeChannelNames(channel);
+    });
+    return true;
+  }();
+  (void)removed_at_exit;
+  std::string channel =
+      "fastipc-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" + tag;
+  handed_out->push_back(channel);
+  return channel;
 }

@@ -26,7 +26,11 @@ void killChild(Child* child, int signal_number);
 // Runs `argv` to its end and returns its exit code.
 int runChild(const std::vector<std::string>& argv, int timeout_ms = 20000);
 
-// A channel name no other test or test run uses.
+// A channel name no other test or test run uses. A channel's names outlive
+// its servers; those of every name handed out are removed when the test
+// program ends.
 std::string uniqueChannel(const std::string& tag);
+// Removes the channel's three names.
+void removeChannelNames(const std::string& channel);
 
 #endif  // TESTS_FASTIPC_TEST_PROCESSES_H_

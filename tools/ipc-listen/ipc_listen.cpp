@@ -1,7 +1,8 @@
 // ombrix-ipc-listen CHANNEL [--count N] [--timeout SECONDS]
 // Creates a channel and prints each message that arrives, joined from its
 // pieces, one per line. Stops after N messages or on SIGINT/SIGTERM, closing
-// the channel so that its names are removed. Gives up (exit 1) when the
+// its reader; the channel's names stay, so a writer that keeps the channel
+// open reaches the next reader of that name. Gives up (exit 1) when the
 // channel cannot be created within SECONDS (default 5), for example while
 // another process holds it locked.
 #include <signal.h>

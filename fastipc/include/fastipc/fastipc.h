@@ -12,7 +12,11 @@
 //   offset 112  S bytes payload
 //   offset 112+S 4 bytes spare, never written
 //
-// All integers are little-endian. Every open server also holds a read lock
+// All integers are little-endian. The three names stay when a channel's
+// servers close: a client that stays open (a program that opened the channel
+// once) reaches every later server of that name, after a page reload or a
+// restart of the shell, and a server that comes to a block left full delivers
+// the message in it. Every open server also holds a read lock
 // (an open-file-description lock, fcntl F_OFD_SETLK) on the one byte at offset
 // 1 << 30 of "/N_m", far beyond the block; the kernel drops it when the server's
 // process dies. A writer asks for that lock once per message and fails at once
@@ -34,7 +38,7 @@ namespace fastipc {
 enum Status : int {
   kOk = 0,
   kClientNotOpen = 101,           // Client::write: no mapped block
-  kOpenWriteEventFailed = 201,    // Client::create: "N_w" missing (no server) or unusable name
+  kOpenWriteEventFailed = 201,    // Client::create: "N_w" missing (never created) or unusable name
   kOpenReadEventFailed = 202,     // Client::create: "N_r" missing
   kCreateWriteEventFailed = 203,  // Server::create: "N_w" could not be created, or unusable name
   kCreateReadEventFailed = 204,   // Server::create: "N_r" could not be created
@@ -96,8 +100,13 @@ class Server {
   // Reads blocks on the calling thread until close() (from any thread, or
   // from inside the listener) or a failing wait.
   void startRead();
-  // Releases everything, waking a waiting startRead. Safe to call twice. The
-  // last server holding the channel removes its names.
+  // Releases everything, waking a waiting startRead. Called on another thread
+  // while startRead runs, it returns once startRead has returned, after the
+  // listener's current onRead (a listener must not wait for the thread that
+  // closes). Called on the reading thread itself (from the listener), it
+  // waits for nothing: the block being read is released and startRead returns
+  // when the listener does. Safe to call twice. The channel's names stay, so
+  // its clients reach the next server of that name.
   void close();
   // True while the block is mapped.
   bool isStable() const;
@@ -118,7 +127,11 @@ class Client {
   Client& operator=(const Client&) = delete;
 
   // Opens the channel a server created under `name`; `size` (1 or more) must
-  // not exceed the server's block size. Returns a Status.
+  // not exceed the server's block size. Returns a Status. A channel whose
+  // server has closed (or not come back yet) opens too, and write fails with
+  // kWaitFailed until a reader is there; kOpenWriteEventFailed means no server
+  // has created that channel since the system started (or its names were
+  // removed).
   int create(std::wstring name, uint32_t size);
   // Sends `len` bytes as one message, cut into pieces of the block size when
   // longer. Blocks while the shared block is busy and a reader holds the
