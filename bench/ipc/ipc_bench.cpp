@@ -94,7 +94,8 @@ int fastipcClient(const std::wstring& channel, long blocks) {
 }
 
 Result runFastipc(long blocks) {
-  const std::wstring channel = L"ombrix-bench-" + std::to_wstring(getpid());
+  // One name for every run: a channel's names outlive it, and runs never overlap.
+  const std::wstring channel = L"ombrix-bench-ipc";
   fastipc::Server server;
   if (server.create(channel, kBlock) != 0) return {"fastipc", -1, blocks};
   CountingListener listener(blocks);

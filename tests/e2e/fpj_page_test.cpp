@@ -1,11 +1,14 @@
 // Pages drive the ticket dispenser: the fpj-sim simulator on a real pty, the
 // real shell, and ombrix.fpj called from page script.
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "fixture.h"
 
@@ -267,13 +270,28 @@ TEST_F(FpjPageTest, LeavingWhileJobsRunEndsWithStatusZero) {
     }
   } reaper;
   StartSim({"--stock", "10", "--ticket-ms", "2000"});
+  // A channel of this test's own; its names outlive the page, so the test removes them.
+  const auto Channel = [this] { return QFileInfo(shell_->dir()).fileName().toUtf8(); };
+  struct Unlink {
+    QByteArray name;
+    ~Unlink() {
+      for (const char* end : {"_m", "_r", "_w"}) {
+        const QByteArray object = "/" + name + end;
+        if (end[1] == 'm') {
+          shm_unlink(object.constData());
+        } else {
+          sem_unlink(object.constData());
+        }
+      }
+    }
+  } unlink_channel{Channel()};
   const QString fifo = shell_->dir() + "/blocked";
   ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
   shell_->WriteFile("web/index.html", TestPage(WithPort(R"(
     const dir = ombrix.app.apppath();
     ombrix.fpj.open(PORT);
     ombrix.fpj.sellbill(5, function() {});
-    ombrix.app.createserver('leaving-' + Date.now(), function() {
+    ombrix.app.createserver(')" + Channel() + R"(', function() {
       ombrix.file.write(dir + '/blocked', 'never read', function() {});
       save({started: true}, 'started.json');
       setInterval(function() { if (ombrix.file.exist(dir + '/go')) ombrix.app.exitapp(); }, 50);
