@@ -605,7 +605,7 @@ function setUpClipboard() {
 const ipcMeanings = {
   '0': 'done',
   '101': 'no connection yet',
-  '201': 'nobody reads that channel: start ombrix-ipc-listen on it first',
+  '201': 'no reader has ever opened that channel: start ombrix-ipc-listen on it first',
   '202': 'the channel is incomplete',
   '302': 'the channel is incomplete',
   '303': 'the channel\'s shared memory could not be mapped',
