@@ -1,6 +1,10 @@
 // Process entry of the shell: find the app's folder (the one the shell was
 // started from), choose and read the manifest, move to that folder, open the
 // main window and run the main loop.
+//
+// Under a service manager (systemd's Type=notify) the shell reports its page's
+// state and feeds the watchdog (kiosk/service_notify.h); when the display goes
+// away it ends at once with status 1 (kiosk/display_watch.h).
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -12,11 +16,23 @@
 #include "app/manifest_util.h"
 #include "app/ombrix_cef_app.h"
 #include "app/startup.h"
+#include "kiosk/display_watch.h"
+#include "kiosk/service_notify.h"
 #include "util/log_text.h"
 #include "util/url_text.h"
 #include "util/util_win.h"
 
+namespace {
+
+ombrix::ServiceNotifier* service = nullptr;
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // First: the service manager's variables leave the environment before any
+  // thread or child process (a web process, a bus, a page's program) exists.
+  ombrix::ServiceNotifier notifier;
+  service = &notifier;
   // Whether the debug lines are wanted is known once the manifest is read.
   ombrix::HoldDebugLines();
   ombrix::SetExecutablePath(ombrix::StartedPath(argc > 0 ? QFile::decodeName(argv[0]) : QString(),
@@ -49,8 +65,10 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   gtk_init(&argc, &argv);
-  OmbrixCefApp app(manifest);
+  ombrix::WatchDisplay([] { service->Stopping(); });
+  OmbrixCefApp app(manifest, &notifier);
   app.OnContextInitialized();
   gtk_main();
+  notifier.Stopping();
   return 0;
 }

@@ -9,16 +9,33 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "kiosk/lockdown_rules.h"
 #include "util/log_text.h"
+#include "util/url_text.h"
 #include "util/util_win.h"
 
 namespace {
 
 // The JSON type each known key takes.
-enum class KeyType { kString, kUrl, kBool, kWholeNumber, kObject, kOrigins, kLaunchState };
+enum class KeyType {
+  kString,
+  kUrl,
+  kBool,
+  kWholeNumber,
+  kCount,           // a whole number of 0 or more; any other value keeps the default
+  kSecondsOrNever,  // a whole number of -1 (never) or more; any other value keeps the default
+  kZoom,            // a number from 0.25 to 5; any other value counts as 1
+  kUrlList,         // a list of address prefixes
+  kKeyChord,        // "ctrl+alt+shift+e"
+  kPin,             // digits
+  kObject,
+  kOrigins,
+  kLaunchState
+};
 
 struct KnownKey {
   const char* name;
@@ -27,7 +44,7 @@ struct KnownKey {
 };
 
 // Every key the shell reads. Plain values (strings, booleans, numbers) also go
-// to the page side; "window" has a table of its own, and "trusted_origins" is
+// to the page side; "window" and "kiosk" have tables of their own, and "trusted_origins" is
 // handed over on its own and checked by the start-up lines about it.
 const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kUrl, true},
                                   {"application_title", KeyType::kString},
@@ -43,11 +60,26 @@ const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kUrl, true},
                                   {"npapi_plugin_directory", KeyType::kString},
                                   {"disable_ime_composition", KeyType::kBool},
                                   {"window", KeyType::kObject},
+                                  {"kiosk", KeyType::kObject},
                                   {"trusted_origins", KeyType::kOrigins}};
 const KnownKey kWindowKeys[] = {
     {"launch_state", KeyType::kLaunchState},  {"launch_x", KeyType::kWholeNumber},
     {"launch_y", KeyType::kWholeNumber},      {"launch_width", KeyType::kWholeNumber},
     {"launch_height", KeyType::kWholeNumber}, {"disable_resize", KeyType::kBool}};
+
+// What a counter machine needs beyond the window: recovery from hangs and
+// failed loads.
+const KnownKey kKioskKeys[] = {{"hang_seconds", KeyType::kCount},
+                               {"memory_limit_mb", KeyType::kCount},
+                               {"retry_failed_load", KeyType::kBool},
+                               {"offline_page", KeyType::kUrl, true},
+                               {"lockdown", KeyType::kBool},
+                               {"zoom", KeyType::kZoom},
+                               {"allowed_urls", KeyType::kUrlList},
+                               {"keep_screen_on", KeyType::kBool},
+                               {"hide_cursor_seconds", KeyType::kSecondsOrNever},
+                               {"exit_keys", KeyType::kKeyChord},
+                               {"exit_pin", KeyType::kPin}};
 
 struct LaunchStateName {
   const char* name;
@@ -95,6 +127,35 @@ void ReadInt(const QJsonObject& root, const char* key, int* field) {
   if (root.contains(name)) *field = root.value(name).toInt();
 }
 
+bool IsCount(const QJsonValue& value) {
+  const double number = value.toDouble(-1);
+  return number == std::floor(number) && number >= 0 && number <= INT_MAX;
+}
+
+bool IsSecondsOrNever(const QJsonValue& value) {
+  const double number = value.toDouble(-2);
+  return number == std::floor(number) && number >= -1 && number <= INT_MAX;
+}
+
+bool IsZoom(const QJsonValue& value) {
+  const double zoom = value.toDouble(0);
+  return zoom >= 0.25 && zoom <= 5;
+}
+
+bool IsUrlList(const QJsonValue& value) {
+  if (!value.isArray()) return false;
+  for (const QJsonValue& entry : value.toArray()) {
+    if (!entry.isString()) return false;
+  }
+  return true;
+}
+
+// A count keeps its default unless the key holds a whole number of 0 or more.
+void ReadCount(const QJsonObject& root, const char* key, int* field) {
+  const QJsonValue value = root.value(QLatin1String(key));
+  if (IsCount(value)) *field = value.toInt();
+}
+
 // A JSON value as the vendor wrote it, for a start-up line.
 QString JsonText(const QJsonValue& value) {
   const QJsonArray wrapped{value};
@@ -113,6 +174,21 @@ bool HasType(const QJsonValue& value, KeyType type) {
       const double number = value.toDouble(0.5);
       return number == std::floor(number) && std::fabs(number) <= INT_MAX;
     }
+    case KeyType::kCount:
+      return IsCount(value);
+    case KeyType::kSecondsOrNever:
+      return IsSecondsOrNever(value);
+    case KeyType::kZoom:
+      return IsZoom(value);
+    case KeyType::kUrlList:
+      return IsUrlList(value);
+    case KeyType::kKeyChord: {
+      QString error;
+      return value.isString() &&
+             ombrix::ParseKeyChord(value.toString(), ombrix::IsKeyName, &error).valid();
+    }
+    case KeyType::kPin:
+      return value.isString() && ombrix::IsPin(value.toString());
     case KeyType::kObject:
       return value.isObject();
     case KeyType::kLaunchState:
@@ -133,6 +209,28 @@ QString Expectation(KeyType type, const QJsonValue& value) {
       return QStringLiteral("true or false; it counts as false");
     case KeyType::kWholeNumber:
       return QStringLiteral("a whole number; it counts as 0");
+    case KeyType::kCount:
+      return QStringLiteral("a whole number of 0 or more; the default stays");
+    case KeyType::kSecondsOrNever:
+      return QStringLiteral("a whole number of seconds, or -1 for never; the default stays");
+    case KeyType::kZoom:
+      return QStringLiteral("a number from 0.25 to 5; it counts as 1");
+    case KeyType::kUrlList:
+      return QStringLiteral(
+          "a list of address prefixes, such as [\"client:///\", \"https://shop.example/\"]; only "
+          "the first page's origin is allowed");
+    case KeyType::kKeyChord: {
+      QString error;
+      ombrix::ParseKeyChord(value.toString(), ombrix::IsKeyName, &error);
+      return QStringLiteral(
+                 "a key chord such as \"ctrl+alt+shift+e\" (this one %1); there is no "
+                 "exit chord")
+          .arg(value.isString() ? error : QStringLiteral("is no text"));
+    }
+    case KeyType::kPin:
+      return QStringLiteral(
+          "1 to 12 digits as a string, such as \"4711\"; the exit chord asks "
+          "for no PIN");
     case KeyType::kLaunchState: {
       QStringList names;
       for (const LaunchStateName& state : kLaunchStates) names << QLatin1String(state.name);
@@ -232,6 +330,9 @@ QString AppDirKeys() {
   for (const KnownKey& key : kTopLevelKeys) {
     if (key.app_dir) names << QStringLiteral("\"%1\"").arg(QLatin1String(key.name));
   }
+  for (const KnownKey& key : kKioskKeys) {
+    if (key.app_dir) names << QStringLiteral("\"kiosk.%1\"").arg(QLatin1String(key.name));
+  }
   return names.join(QStringLiteral(" and "));
 }
 
@@ -277,13 +378,38 @@ bool HasScheme(const QString& text) {
   return true;
 }
 
+// A page that shows without any server: a file: or client: address.
+bool IsLocalAddress(const QString& text) {
+  return text.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) ||
+         text.startsWith(QLatin1String("client:"), Qt::CaseInsensitive);
+}
+
 // The lines about a value of the right type that still will not do what its
 // author meant: a page that is no URL, a "${...}" that stays as it is.
 void CheckValue(const KnownKey& key, const QString& where, const QJsonValue& value,
                 QStringList* lines) {
+  if (key.type == KeyType::kUrlList) {
+    QStringList rejected;
+    QStringList entries;
+    for (const QJsonValue& entry : value.toArray()) entries << entry.toString();
+    ombrix::UrlAllowList::FromEntries(entries, &rejected);
+    for (const QString& entry : rejected) {
+      lines->append(QStringLiteral("manifest: \"%1%2\" holds \"%3\", which is no address prefix "
+                                   "(such as \"https://shop.example/\"); it is left out")
+                        .arg(where, QLatin1String(key.name), ombrix::LogText(entry)));
+    }
+    return;
+  }
   if (!value.isString()) return;
   const QString text = value.toString();
   CheckPlaceholders(key, where, text, lines);
+  if (key.type == KeyType::kUrl && !std::strcmp(key.name, "offline_page") && HasScheme(text) &&
+      !IsLocalAddress(text)) {
+    lines->append(QStringLiteral("manifest: \"%1%2\" is \"%3\", which is not a file: or client: "
+                                 "address; the shell's own notice shows instead")
+                      .arg(where, QLatin1String(key.name), ombrix::LogText(text)));
+    return;
+  }
   if (key.type != KeyType::kUrl || HasScheme(text)) return;
   // An absolute path opens as that file.
   if (text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("${AppDir}/"))) return;
@@ -346,6 +472,13 @@ ManifestUtil::ManifestUtil(const QString& file_name)
       launch_width_(-1),
       launch_height_(-1),
       disable_resize_(false),
+      hang_seconds_(30),
+      memory_limit_mb_(0),
+      retry_failed_load_(false),
+      lockdown_(false),
+      zoom_(1.0),
+      keep_screen_on_(false),
+      hide_cursor_seconds_(-1),
       has_trusted_origins_(false) {}
 
 bool ManifestUtil::ReadFile() {
@@ -415,6 +548,7 @@ bool ManifestUtil::Parse() {
   ReadString(root_, "npapi_plugin_directory", &npapi_plugin_directory_);
   ReadBool(root_, "disable_ime_composition", &disable_ime_composition_);
   ParseWindow(root_.value(QStringLiteral("window")).toObject());
+  ParseKiosk(root_.value(QStringLiteral("kiosk")).toObject());
   ParseTrustedOrigins(root_);
   return true;
 }
@@ -429,6 +563,33 @@ void ManifestUtil::ParseWindow(const QJsonObject& window) {
   ReadInt(window, "launch_width", &launch_width_);
   ReadInt(window, "launch_height", &launch_height_);
   ReadBool(window, "disable_resize", &disable_resize_);
+}
+
+void ManifestUtil::ParseKiosk(const QJsonObject& kiosk) {
+  ReadBool(kiosk, "lockdown", &lockdown_);
+  const QJsonValue zoom = kiosk.value(QStringLiteral("zoom"));
+  zoom_ = IsZoom(zoom) ? zoom.toDouble() : 1.0;
+  const QJsonValue allowed = kiosk.value(QStringLiteral("allowed_urls"));
+  allowed_urls_.clear();
+  if (IsUrlList(allowed)) {
+    for (const QJsonValue& entry : allowed.toArray()) allowed_urls_.append(entry.toString());
+  }
+  ReadBool(kiosk, "keep_screen_on", &keep_screen_on_);
+  const QJsonValue hide = kiosk.value(QStringLiteral("hide_cursor_seconds"));
+  if (IsSecondsOrNever(hide)) hide_cursor_seconds_ = hide.toInt();
+  const QJsonValue keys = kiosk.value(QStringLiteral("exit_keys"));
+  QString chord_error;
+  exit_keys_ =
+      keys.isString() &&
+              ombrix::ParseKeyChord(keys.toString(), ombrix::IsKeyName, &chord_error).valid()
+          ? keys.toString()
+          : QString();
+  const QJsonValue pin = kiosk.value(QStringLiteral("exit_pin"));
+  exit_pin_ = pin.isString() && ombrix::IsPin(pin.toString()) ? pin.toString() : QString();
+  ReadCount(kiosk, "hang_seconds", &hang_seconds_);
+  ReadCount(kiosk, "memory_limit_mb", &memory_limit_mb_);
+  ReadBool(kiosk, "retry_failed_load", &retry_failed_load_);
+  ReadString(kiosk, "offline_page", &offline_page_);
 }
 
 void ManifestUtil::ParseTrustedOrigins(const QJsonObject& root) {
@@ -451,6 +612,12 @@ void ManifestUtil::ParseTrustedOrigins(const QJsonObject& root) {
   }
 }
 
+QString ManifestUtil::OfflinePage() const {
+  if (offline_page_.isEmpty()) return QString();
+  const QString url = ombrix::ExpandAppDirInUrl(offline_page_);
+  return IsLocalAddress(url) ? url : QString();
+}
+
 ombrix::TrustedOrigins ManifestUtil::TrustPolicy(QStringList* rejected) const {
   if (!has_trusted_origins_) return ombrix::TrustedOrigins::Everyone();
   if (rejected) *rejected = trusted_origins_rejected_;
@@ -462,6 +629,8 @@ QByteArray ManifestUtil::KnownKeysJson() const {
   const QJsonValue window = root_.value(QStringLiteral("window"));
   if (window.isObject())
     known.insert(QStringLiteral("window"), Pick(window.toObject(), kWindowKeys));
+  const QJsonValue kiosk = root_.value(QStringLiteral("kiosk"));
+  if (kiosk.isObject()) known.insert(QStringLiteral("kiosk"), Pick(kiosk.toObject(), kKioskKeys));
   return QJsonDocument(known).toJson(QJsonDocument::Compact);
 }
 
@@ -471,5 +640,7 @@ QStringList ManifestUtil::Mistakes() const {
   const QJsonValue window = root_.value(QStringLiteral("window"));
   if (window.isObject())
     CheckKeys(window.toObject(), kWindowKeys, QStringLiteral("window."), &lines);
+  const QJsonValue kiosk = root_.value(QStringLiteral("kiosk"));
+  if (kiosk.isObject()) CheckKeys(kiosk.toObject(), kKioskKeys, QStringLiteral("kiosk."), &lines);
   return lines;
 }

@@ -54,6 +54,10 @@ class ManifestUtil {
   // takes. The values are read as ever: a wrongly typed one counts as empty.
   QStringList Mistakes() const;
 
+  // The page shown while a failed main load waits for its next try: the
+  // expanded "kiosk.offline_page" when it is a file: or client: address, else "".
+  QString OfflinePage() const;
+
   // The origins whose frames get `ombrix` and `cefQuery`: every origin when the
   // manifest has no "trusted_origins"; otherwise only the listed ones. Entries
   // that are no origin are added to rejected.
@@ -82,6 +86,24 @@ class ManifestUtil {
   int launch_width_;
   int launch_height_;
   bool disable_resize_;
+  // Under "kiosk": how long a main page may not answer before it is started
+  // again (0: never), the web process's memory limit in MB (0: the engine's),
+  // whether a failed main load is tried again, and the page shown meanwhile.
+  int hang_seconds_;
+  int memory_limit_mb_;
+  bool retry_failed_load_;
+  QString offline_page_;
+  // Lock-down under "kiosk": no way out of the app for a customer, the page's
+  // zoom, the addresses pages may go to (empty: the first page's origin), the
+  // screen kept on, the pointer hidden after a pause (-1: never), and the
+  // technician's exit chord with its PIN ("" for none).
+  bool lockdown_;
+  double zoom_;
+  QStringList allowed_urls_;
+  bool keep_screen_on_;
+  int hide_cursor_seconds_;
+  QString exit_keys_;
+  QString exit_pin_;
   // "trusted_origins": whether the key is there, its string entries, and the
   // values that are not strings (or the whole value when it is not a list).
   bool has_trusted_origins_;
@@ -90,6 +112,7 @@ class ManifestUtil {
 
  private:
   void ParseWindow(const QJsonObject& window);
+  void ParseKiosk(const QJsonObject& kiosk);
   void ParseTrustedOrigins(const QJsonObject& root);
 
   QString parse_error_;

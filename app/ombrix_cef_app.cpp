@@ -7,6 +7,7 @@
 
 #include "app/extension_init.h"
 #include "app/version_page.h"
+#include "kiosk/recovery.h"
 #include "scheme/ombrix_cef_scheme_handler.h"
 #include "util/url_text.h"
 #include "util/util_win.h"
@@ -41,7 +42,8 @@ QString ExecutableText() {
 
 }  // namespace
 
-OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest) : manifest_(manifest) {}
+OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest, ombrix::ServiceNotifier* notifier)
+    : manifest_(manifest), notifier_(notifier) {}
 
 OmbrixCefApp::~OmbrixCefApp() {
   handler_.reset();
@@ -51,12 +53,19 @@ OmbrixCefApp::~OmbrixCefApp() {
 WebKitWebContext* OmbrixCefApp::CreateContext() {
   const QString cache = ombrix::ExpandAppDir(manifest_.cache_path_);
   qDebug() << "cache" << QUrl::toPercentEncoding(cache);
-  if (cache.isEmpty()) return webkit_web_context_new();
   const QByteArray path = cache.toUtf8();
-  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
-      "base-data-directory", path.constData(), "base-cache-directory", path.constData(), nullptr);
-  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
-  g_object_unref(data);
+  WebKitWebsiteDataManager* data =
+      cache.isEmpty()
+          ? nullptr
+          : webkit_website_data_manager_new("base-data-directory", path.constData(),
+                                            "base-cache-directory", path.constData(), nullptr);
+  WebKitMemoryPressureSettings* memory = ombrix::NewMemoryLimit(manifest_.memory_limit_mb_);
+  if (memory) qDebug() << "web process memory limit" << manifest_.memory_limit_mb_ << "MB";
+  WebKitWebContext* context =
+      WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
+                                      "memory-pressure-settings", memory, nullptr));
+  if (data) g_object_unref(data);
+  if (memory) webkit_memory_pressure_settings_free(memory);
   return context;
 }
 
@@ -110,6 +119,8 @@ void OmbrixCefApp::OnContextInitialized() {
   ombrix::RegisterClientScheme(context_);
   if (!handler_) handler_ = std::make_unique<OmbrixCefHandler>(context_, manifest_);
   handler_->disable_resize_ = manifest_.disable_resize_;
+  // Before the first load starts, so the service manager hears of it.
+  if (notifier_) notifier_->Follow(&handler_->page_status_);
   handler_->CreateMainBrowser(ombrix::ExpandAppDirInUrl(manifest_.first_page_),
                               manifest_.application_title_);
 }

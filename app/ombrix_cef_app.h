@@ -8,10 +8,13 @@
 
 #include "app/manifest_util.h"
 #include "browser/ombrix_cef_handler.h"
+#include "kiosk/service_notify.h"
 
 class OmbrixCefApp {
  public:
-  explicit OmbrixCefApp(ManifestUtil& manifest);
+  // notifier, when given, follows the main page from the start; it outlives
+  // the application object.
+  explicit OmbrixCefApp(ManifestUtil& manifest, ombrix::ServiceNotifier* notifier = nullptr);
   ~OmbrixCefApp();
   OmbrixCefApp(const OmbrixCefApp&) = delete;
   OmbrixCefApp& operator=(const OmbrixCefApp&) = delete;
@@ -27,6 +30,7 @@ class OmbrixCefApp {
   static void OnChromeScheme(WebKitURISchemeRequest* request, gpointer self);
 
   ManifestUtil& manifest_;
+  ombrix::ServiceNotifier* notifier_ = nullptr;
   WebKitWebContext* context_ = nullptr;
   std::unique_ptr<OmbrixCefHandler> handler_;
 };

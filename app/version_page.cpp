@@ -15,6 +15,18 @@ QString TrustedOriginsText(const ManifestUtil& manifest) {
   return trust.texts().join(QStringLiteral(", "));
 }
 
+// The kiosk settings in force, each as "key value".
+QString KioskText(const ManifestUtil& manifest) {
+  QStringList parts;
+  parts << QStringLiteral("hang_seconds %1").arg(manifest.hang_seconds_)
+        << QStringLiteral("memory_limit_mb %1").arg(manifest.memory_limit_mb_)
+        << QStringLiteral("retry_failed_load %1")
+               .arg(manifest.retry_failed_load_ ? QStringLiteral("true") : QStringLiteral("false"));
+  const QString offline = manifest.OfflinePage();
+  if (!offline.isEmpty()) parts << QStringLiteral("offline_page %1").arg(offline);
+  return parts.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 QString BuildVersionPage(const VersionRows& rows) {
@@ -40,6 +52,7 @@ VersionRows ManifestRows(const ManifestUtil& manifest) {
       {QStringLiteral("Manifest"), manifest.file_name_},
       {QStringLiteral("Cache path"), ExpandAppDir(manifest.cache_path_)},
       {QStringLiteral("Trusted origins"), TrustedOriginsText(manifest)},
+      {QStringLiteral("Kiosk"), KioskText(manifest)},
   };
 }
 

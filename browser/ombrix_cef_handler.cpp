@@ -98,6 +98,8 @@ OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& mani
 
 OmbrixCefHandler::~OmbrixCefHandler() {
   if (restart_timer_) g_source_remove(restart_timer_);
+  hang_watches_.clear();
+  load_retry_.reset();
   ombrix::HideTray();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);
@@ -119,6 +121,7 @@ WebKitWebView* OmbrixCefHandler::NewView(WebKitWebView* related) {
   // Nothing may be dropped onto a page.
   gtk_drag_dest_unset(GTK_WIDGET(view));
   ConnectViewSignals(view);
+  WatchView(view);
   return view;
 }
 
@@ -131,6 +134,7 @@ GtkWindow* OmbrixCefHandler::NewWindow(WebKitWebView* view, bool main) {
   if (main) {
     main_window_ = window;
     main_browser_ = view;
+    WatchMainView(view);
     ombrix::HookMainWindow(*this, window, view);
   }
   return window;
@@ -207,6 +211,8 @@ void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& titl
   }
   // Realised but not mapped: the window appears once the first load ends.
   gtk_widget_realize(GTK_WIDGET(window));
+  first_page_url_ = url;
+  page_status_.SetState(ombrix::PageState::kLoading, url);
   webkit_web_view_load_uri(view, url.toUtf8().constData());
 }
 
@@ -252,10 +258,12 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
 void OmbrixCefHandler::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   if (event == WEBKIT_LOAD_COMMITTED) handler->OnLoadCommitted(view);
+  if (event == WEBKIT_LOAD_STARTED && view == handler->main_browser_) handler->OnMainLoadStarted();
   if (event != WEBKIT_LOAD_FINISHED) return;
   if (view == handler->main_browser_ && handler->restart_timer_) qDebug() << "notice page shown";
   const char* uri = webkit_web_view_get_uri(view);
   const QString current = QString::fromUtf8(uri ? uri : "");
+  if (view == handler->main_browser_) handler->OnMainLoadFinished(current);
   // A failed load has placed the window already. It ends with "finished" of its
   // own, and the engine's error page for it (shown under the failed address)
   // ends with another: neither places the window again.
@@ -289,9 +297,14 @@ gboolean OmbrixCefHandler::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent eve
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   qDebug() << "load failed" << ombrix::LogText(QString::fromUtf8(uri ? uri : ""))
            << (error ? error->message : "");
-  handler->failed_load_ = FailedLoad{view, QString::fromUtf8(uri ? uri : ""), true};
-  handler->ApplyLaunchState(true);
-  return FALSE;  // let the engine show its error page
+  const QString failed = QString::fromUtf8(uri ? uri : "");
+  // The retry's own notice and its failures place nothing: the first failure did.
+  if (!handler->load_retry_ || !handler->load_retry_->waiting()) {
+    handler->failed_load_ = FailedLoad{view, failed, true};
+    handler->ApplyLaunchState(true);
+  }
+  // Tried again with a notice meanwhile, or the engine's error page.
+  return view == handler->main_browser_ && handler->OnMainLoadFailed(failed, error);
 }
 
 gboolean OmbrixCefHandler::OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu,
@@ -400,50 +413,11 @@ GtkWindow* OmbrixCefHandler::ForgetBrowser(WebKitWebView* view) {
   if (it == browsers_.end()) return nullptr;
   GtkWindow* window = it->window;
   query_router_.OnViewGone(view);
+  ForgetWatch(view);
   g_signal_handlers_disconnect_by_data(it->view, this);
   g_signal_handlers_disconnect_by_data(window, this);
   browsers_.erase(it);
   return window;
-}
-
-void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
-                                              WebKitWebProcessTerminationReason reason,
-                                              gpointer self) {
-  auto* handler = static_cast<OmbrixCefHandler*>(self);
-  qDebug() << "web process ended" << int(reason);
-  handler->query_router_.OnViewGone(view);  // its page's queries went with it
-  if (handler->exiting_ || reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-  handler->RestartCrashedPage(view);
-}
-
-void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view) {
-  const qint64 now = g_get_monotonic_time() / 1000;
-  if (view != main_browser_) {
-    // A pop-up its user can close: a few restarts, then it is left as it is.
-    if (popup_restarts_.OnCrash(now) == 0) webkit_web_view_reload(view);
-    return;
-  }
-  if (restart_timer_) return;  // the notice page itself went: the restart is due anyway
-  const char* uri = webkit_web_view_get_uri(view);
-  if (uri && !g_str_has_prefix(uri, "about:")) crashed_uri_ = QString::fromUtf8(uri);
-  // A kiosk must never stay blank.
-  const int delay_ms = main_restarts_.OnCrash(now);
-  if (delay_ms == 0) {
-    webkit_web_view_reload(view);
-    return;
-  }
-  qDebug() << "page restarts in" << delay_ms << "ms";
-  webkit_web_view_load_html(view, ombrix::StoppedPageHtml(delay_ms).constData(), nullptr);
-  restart_timer_ = g_timeout_add(guint(delay_ms), OnRestartDue, this);
-}
-
-gboolean OmbrixCefHandler::OnRestartDue(gpointer self) {
-  auto* handler = static_cast<OmbrixCefHandler*>(self);
-  handler->restart_timer_ = 0;
-  if (handler->main_browser_ && !handler->exiting_) {
-    webkit_web_view_load_uri(handler->main_browser_, handler->crashed_uri_.toUtf8().constData());
-  }
-  return G_SOURCE_REMOVE;
 }
 
 gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpointer self) {
@@ -513,6 +487,8 @@ void OmbrixCefHandler::ExitApp() {
   if (exiting_) return;
   exiting_ = true;
   ombrix::HideTray();
+  hang_watches_.clear();
+  load_retry_.reset();
   query_router_.RemoveAllHandlers();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);

@@ -6,6 +6,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "browser/message_dispatch.h"
 #include "browser/ombrix_win.h"
 #include "browser/query_router.h"
+#include "kiosk/page_status.h"
+#include "kiosk/recovery.h"
 #include "util/trusted_origins.h"
 #include "util/util_win.h"
 
@@ -52,6 +55,8 @@ class OmbrixCefHandler {
   ombrix::QueryRouterBrowser query_router_;
   // Whose messages and queries the shell acts on (the page in the sending view).
   const ombrix::TrustedOrigins trust_;
+  // What the main page is doing (loading, shown, restarting, hung, ...).
+  ombrix::PageStatusBoard page_status_;
 
  private:
   struct Browser {
@@ -105,10 +110,26 @@ class OmbrixCefHandler {
   };
   FailedLoad failed_load_;
   bool exiting_ = false;
-  // A crashed page is loaded again at once a few times a minute; beyond that
-  // after a growing delay, with a notice page meanwhile.
-  void RestartCrashedPage(WebKitWebView* view);
+  // A crashed or hung page is loaded again at once a few times a minute;
+  // beyond that after a growing delay, with a notice page meanwhile. A hung
+  // one starts again at the first page (uri), a crashed one where it was ("").
+  void RestartCrashedPage(WebKitWebView* view, const QString& uri = QString());
   static gboolean OnRestartDue(gpointer self);
+
+  // Recovery (ombrix_cef_handler_recovery.cpp): every view's web process is
+  // pinged; the main page's loads are followed on page_status_.
+  void WatchView(WebKitWebView* view);
+  void WatchMainView(WebKitWebView* view);
+  void ForgetWatch(WebKitWebView* view);
+  void OnPageHung(WebKitWebView* view);
+  void OnMainLoadStarted();
+  void OnMainLoadFinished(const QString& uri);
+  // True when the load is tried again (the engine shows no error page).
+  bool OnMainLoadFailed(const QString& uri, const GError* error);
+
+  std::vector<std::unique_ptr<ombrix::HangWatch>> hang_watches_;
+  std::unique_ptr<ombrix::LoadRetry> load_retry_;
+  QString first_page_url_;  // what a hung main page starts again at
 
   ombrix::CrashRestarts main_restarts_;
   ombrix::CrashRestarts popup_restarts_;  // pop-ups only ever restart at once

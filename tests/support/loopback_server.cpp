@@ -34,16 +34,20 @@ std::string PathOf(const std::string& head) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(Handler handler)
-    : LoopbackServer(HeadHandler(
-          [handler = std::move(handler)](int client, const std::string& path, const std::string&) {
-            handler(client, path);
-          })) {}
+LoopbackServer::LoopbackServer(Handler handler, int port)
+    : LoopbackServer(HeadHandler([handler = std::move(handler)](int client, const std::string& path,
+                                                                const std::string&) {
+                       handler(client, path);
+                     }),
+                     port) {}
 
-LoopbackServer::LoopbackServer(HeadHandler handler) : handler_(std::move(handler)) {
+LoopbackServer::LoopbackServer(HeadHandler handler, int port) : handler_(std::move(handler)) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int reuse = 1;
+  if (listener_ >= 0) setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||

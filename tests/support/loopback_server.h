@@ -22,8 +22,9 @@ class LoopbackServer {
   // Also given the request's head (request line and header lines).
   using HeadHandler =
       std::function<void(int client, const std::string& path, const std::string& head)>;
-  explicit LoopbackServer(Handler handler);
-  explicit LoopbackServer(HeadHandler handler);
+  // port 0: any free port; another: that one (a server that comes back).
+  explicit LoopbackServer(Handler handler, int port = 0);
+  explicit LoopbackServer(HeadHandler handler, int port = 0);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;

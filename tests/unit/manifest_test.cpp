@@ -201,7 +201,8 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
     "cache_path": "${appdir}/cache", "app_icon": "${AppDir}/${HOME}/icon.png"})");
   EXPECT_EQ(paths.Mistakes(),
             (QStringList{"manifest: \"app_icon\" holds \"${AppDir}\", which is not replaced in "
-                         "this key (only in \"first_page\" and \"cache_path\"); it stays as it is",
+                         "this key (only in \"first_page\" and \"cache_path\" and "
+                         "\"kiosk.offline_page\"); it stays as it is",
                          "manifest: \"app_icon\" holds \"${HOME}\", which is not replaced; it "
                          "stays as it is",
                          "manifest: \"cache_path\" holds \"${appdir}\", which is not replaced (did "
@@ -213,6 +214,25 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
       Parsed(R"({"first_page": "${AppDir}/web/index.html", "cache_path": "${TMP}"})").Mistakes(),
       (QStringList{"manifest: \"cache_path\" holds \"${TMP}\", which is not replaced (only "
                    "\"${AppDir}\" is); it stays as it is"}));
+  // Kiosk keys a hurried vendor gets wrong: each says what it takes, and the
+  // shell keeps a safe meaning.
+  const ManifestUtil kiosk = Parsed(R"({"kiosk": {"hang_seconds": -5, "zoom": 1e9,
+      "allowed_urls": ["https://shop.example/", "*"], "exit_keys": "alt+f4", "exit_pin": "12ab",
+      "hide_cursor_seconds": 1e12, "offline_page": "https://down.example/", "lockdwn": true}})");
+  const QStringList lines = kiosk.Mistakes();
+  ASSERT_EQ(lines.size(), 8) << lines.join("\n").toStdString();
+  EXPECT_TRUE(
+      lines.join("\n").contains("\"kiosk.lockdwn\" is ignored (did you mean \"kiosk.lockdown\"?)"));
+  EXPECT_TRUE(
+      lines.join("\n").contains("\"kiosk.allowed_urls\" holds \"*\", which is no address prefix"));
+  EXPECT_TRUE(lines.join("\n").contains("is the window manager's close"));
+  EXPECT_EQ(kiosk.hang_seconds_, 30);
+  EXPECT_EQ(kiosk.zoom_, 1.0);
+  EXPECT_EQ(kiosk.hide_cursor_seconds_, -1);
+  EXPECT_EQ(kiosk.exit_keys_, "");
+  EXPECT_EQ(kiosk.exit_pin_, "");
+  EXPECT_EQ(kiosk.allowed_urls_, (QStringList{"https://shop.example/", "*"}));
+  EXPECT_EQ(kiosk.OfflinePage(), "");
   EXPECT_EQ(Parsed(R"({"first_page": "www.shop.example/kiosk"})").Mistakes(),
             QStringList{"manifest: \"first_page\" is \"www.shop.example/kiosk\", which is not a "
                         "URL (did you mean \"https://www.shop.example/kiosk\"?)"});

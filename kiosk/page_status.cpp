@@ -1,0 +1,46 @@
+#include "kiosk/page_status.h"
+
+namespace ombrix {
+
+const char* PageStateName(PageState state) {
+  switch (state) {
+    case PageState::kLoading:
+      return "loading";
+    case PageState::kShown:
+      return "shown";
+    case PageState::kFailed:
+      return "failed";
+    case PageState::kRestarting:
+      return "restarting";
+    case PageState::kHung:
+      return "hung";
+    case PageState::kWaiting:
+      return "waiting";
+  }
+  return "loading";
+}
+
+void PageStatusBoard::SetState(PageState state, const QString& url) {
+  if (state == status_.state && url == status_.url) return;
+  status_.state = state;
+  status_.url = url;
+  if (state != PageState::kLoading) status_.first_load_done = true;
+  Changed();
+}
+
+void PageStatusBoard::SetResponsive(bool responsive) {
+  if (responsive == status_.responsive) return;
+  status_.responsive = responsive;
+  Changed();
+}
+
+void PageStatusBoard::CountRestart() {
+  ++status_.restarts;
+  Changed();
+}
+
+void PageStatusBoard::Changed() {
+  for (const Watcher& watcher : watchers_) watcher(status_);
+}
+
+}  // namespace ombrix

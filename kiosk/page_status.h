@@ -1,0 +1,49 @@
+// What the main page is doing, as the shell's recovery sees it: one board that
+// the service-manager notifier (and any other watcher) reads and follows.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace ombrix {
+
+enum class PageState {
+  kLoading,     // a load of the main page is under way
+  kShown,       // the main page has loaded
+  kFailed,      // its load failed and is not tried again
+  kRestarting,  // its web process ended; it starts again
+  kHung,        // its web process stopped answering
+  kWaiting,     // its load failed; the next try is due
+};
+
+// "loading", "shown", "failed", "restarting", "hung", "waiting".
+const char* PageStateName(PageState state);
+
+struct PageStatus {
+  PageState state = PageState::kLoading;
+  QString url;                   // the main page's address
+  bool responsive = true;        // its web process answers
+  int restarts = 0;              // how often it was started again (crash, hang, memory limit)
+  bool first_load_done = false;  // the first page has finished or failed loading
+};
+
+class PageStatusBoard {
+ public:
+  using Watcher = std::function<void(const PageStatus&)>;
+
+  const PageStatus& status() const { return status_; }
+  // Each watcher is called after every change, in the order they were added.
+  void Watch(Watcher watcher) { watchers_.push_back(std::move(watcher)); }
+
+  void SetState(PageState state, const QString& url);
+  void SetResponsive(bool responsive);
+  void CountRestart();
+
+ private:
+  void Changed();
+  PageStatus status_;
+  std::vector<Watcher> watchers_;
+};
+
+}  // namespace ombrix
