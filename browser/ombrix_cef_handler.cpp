@@ -14,8 +14,8 @@ namespace {
 WebKitSettings* NewSettings(const ManifestUtil& manifest, const ombrix::TrustedOrigins& trust) {
   const bool universal = ombrix::FileUrlsReachEveryOrigin(trust);
   return webkit_settings_new_with_settings(
-      "enable-developer-extras", !manifest.disable_debug_tool_,  //
-      "javascript-can-access-clipboard", TRUE,                   //
+      "enable-developer-extras", !manifest.disable_debug_tool_ && !manifest.lockdown_,  //
+      "javascript-can-access-clipboard", TRUE,                                          //
       // A file: or client: document reaching every origin could read a trusted
       // frame's `ombrix` (frame.contentWindow.ombrix) when it is not trusted itself.
       "allow-universal-access-from-file-urls", universal,  //
@@ -96,6 +96,10 @@ void OnInspectorClosed(WebKitWebInspector* inspector, gpointer) {
 OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& manifest)
     : trust_(manifest.TrustPolicy(nullptr)), context_(context), manifest_(manifest) {}
 
+bool OmbrixCefHandler::ToolsAllowed() const {
+  return !manifest_.disable_debug_tool_ && !(lockdown_ && lockdown_->on());
+}
+
 OmbrixCefHandler::~OmbrixCefHandler() {
   if (restart_timer_) g_source_remove(restart_timer_);
   hang_watches_.clear();
@@ -121,6 +125,7 @@ WebKitWebView* OmbrixCefHandler::NewView(WebKitWebView* related) {
   // Nothing may be dropped onto a page.
   gtk_drag_dest_unset(GTK_WIDGET(view));
   ConnectViewSignals(view);
+  if (lockdown_) lockdown_->AttachView(view, related != nullptr);
   WatchView(view);
   return view;
 }
@@ -130,6 +135,7 @@ GtkWindow* OmbrixCefHandler::NewWindow(WebKitWebView* view, bool main) {
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   gtk_widget_show(GTK_WIDGET(view));
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+  if (lockdown_) lockdown_->AttachWindow(window);
   browsers_.push_back(Browser{window, view});
   if (main) {
     main_window_ = window;
@@ -166,7 +172,7 @@ gboolean OmbrixCefHandler::OnKeyPress(GtkWidget* view, GdkEventKey* event, gpoin
     return FALSE;
   }
   auto* handler = static_cast<OmbrixCefHandler*>(self);
-  if (handler->manifest_.disable_debug_tool_) return FALSE;
+  if (!handler->ToolsAllowed()) return FALSE;
   handler->ShowDevTools(WEBKIT_WEB_VIEW(view), false);
   return TRUE;
 }
@@ -212,6 +218,15 @@ void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& titl
   // Realised but not mapped: the window appears once the first load ends.
   gtk_widget_realize(GTK_WIDGET(window));
   first_page_url_ = url;
+  if (!lockdown_) {
+    // The technician's exit: often for a hung page, whose process goes with the shell.
+    lockdown_ = std::make_unique<ombrix::Lockdown>(manifest_, url, [this, view] {
+      ExitApp();
+      webkit_web_view_terminate_web_process(view);
+    });
+    lockdown_->AttachView(view, false);
+    lockdown_->AttachWindow(window);
+  }
   page_status_.SetState(ombrix::PageState::kLoading, url);
   webkit_web_view_load_uri(view, url.toUtf8().constData());
 }
@@ -313,7 +328,7 @@ gboolean OmbrixCefHandler::OnContextMenu(WebKitWebView* view, WebKitContextMenu*
   (void)hit;
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   webkit_context_menu_remove_all(menu);
-  if (handler->manifest_.disable_debug_tool_) return TRUE;  // no menu at all
+  if (!handler->ToolsAllowed()) return TRUE;  // no menu at all
 
   const MenuTarget target{handler, view};
   AddAction(menu, "reload", "重载页面", G_CALLBACK(OnReloadActivated), target);
@@ -329,9 +344,9 @@ gboolean OmbrixCefHandler::OnContextMenu(WebKitWebView* view, WebKitContextMenu*
 
 GtkWidget* OmbrixCefHandler::OnCreate(WebKitWebView* view, WebKitNavigationAction* action,
                                       gpointer self) {
-  (void)action;
   auto* handler = static_cast<OmbrixCefHandler*>(self);
   if (handler->exiting_) return nullptr;
+  if (handler->lockdown_ && !handler->lockdown_->AllowsPopup(action)) return nullptr;
   WebKitWebView* popup = handler->NewView(view);
   GtkWindow* window = handler->NewWindow(popup, false);
   // A pop-up is an ordinary window: it shows its page's title.
@@ -375,6 +390,11 @@ void OmbrixCefHandler::OnViewClose(WebKitWebView* view, gpointer self) {
 gboolean OmbrixCefHandler::OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer self) {
   (void)event;
   auto* handler = static_cast<OmbrixCefHandler*>(self);
+  if (window == GTK_WIDGET(handler->main_window_) && handler->lockdown_ &&
+      handler->lockdown_->on()) {
+    qDebug() << "refused to close the main window from outside (lockdown)";
+    return TRUE;
+  }
   for (const Browser& browser : handler->browsers_) {
     if (GTK_WIDGET(browser.window) == window) {
       handler->CloseBrowser(browser.view);
@@ -439,7 +459,7 @@ gboolean OmbrixCefHandler::OnInspectorAttach(WebKitWebInspector* inspector, gpoi
 
 void OmbrixCefHandler::ShowDevTools(WebKitWebView* view, bool inspect) {
   (void)inspect;  // inspecting at the pointer is the engine's own menu action
-  if (manifest_.disable_debug_tool_) return;
+  if (!ToolsAllowed()) return;
   webkit_web_inspector_show(webkit_web_view_get_inspector(view));
 }
 

@@ -15,6 +15,7 @@
 #include "browser/message_dispatch.h"
 #include "browser/ombrix_win.h"
 #include "browser/query_router.h"
+#include "kiosk/lockdown.h"
 #include "kiosk/page_status.h"
 #include "kiosk/recovery.h"
 #include "util/trusted_origins.h"
@@ -129,6 +130,10 @@ class OmbrixCefHandler {
 
   std::vector<std::unique_ptr<ombrix::HangWatch>> hang_watches_;
   std::unique_ptr<ombrix::LoadRetry> load_retry_;
+  // Lock-down and the technician's exit chord (made with the main window).
+  std::unique_ptr<ombrix::Lockdown> lockdown_;
+  // The context menu and the developer tools: not with "disable_debug_tool" or lock-down.
+  bool ToolsAllowed() const;
   QString first_page_url_;  // what a hung main page starts again at
 
   ombrix::CrashRestarts main_restarts_;

@@ -19,6 +19,8 @@ class UrlAllowList {
   static UrlAllowList ForFirstPage(const QString& first_page);
 
   bool Allows(const QString& url) const;
+  // One more prefix, taken as it is written (an address the shell itself shows).
+  void Add(const QString& prefix) { prefixes_.append(prefix); }
   bool empty() const { return prefixes_.isEmpty(); }
   const QStringList& prefixes() const { return prefixes_; }
 
