@@ -49,6 +49,9 @@ gboolean Finish(gpointer data) {
   webkit_uri_scheme_response_set_content_type(response, type.constData());
   SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
   soup_message_headers_replace(headers, "Content-Type", type.constData());
+  // Asked for again each time: an archive replaced while the app runs is seen
+  // at once, never an entry the engine kept from the old one.
+  soup_message_headers_replace(headers, "Cache-Control", "no-cache");
   webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
   webkit_uri_scheme_request_finish_with_response(answer->request, response);
   g_object_unref(response);
