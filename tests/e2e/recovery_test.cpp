@@ -43,6 +43,12 @@ TEST_F(RecoveryTest, HungPageStartsAgainAtTheFirstPage) {
 }
 
 TEST_F(RecoveryTest, PageOverItsMemoryLimitStartsAgain) {
+#ifdef OMBRIX_TEST_PRELOAD
+  // The sanitizer's runtime in the web process (its shadow memory and
+  // quarantine) defeats the engine's memory accounting: the page would grow
+  // without end instead of being ended at the limit.
+  GTEST_SKIP() << "not in the sanitizer build";
+#endif
   shell_->WriteFile("web/index.html", TestPage(R"(
     const dir = ombrix.app.apppath();
     if (ombrix.file.exist(dir + '/loaded-1.json')) {
@@ -51,6 +57,7 @@ TEST_F(RecoveryTest, PageOverItsMemoryLimitStartsAgain) {
       save({}, 'loaded-1.json', function() {
         const hoard = [];
         setInterval(function() {
+          if (hoard.length >= 48) return;  // 1.5 GB at most, should the limit fail
           const block = new Uint8Array(32 << 20);
           block.fill(7);
           hoard.push(block);
