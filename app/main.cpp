@@ -5,12 +5,14 @@
 // Under a service manager (systemd's Type=notify) the shell reports its page's
 // state and feeds the watchdog (kiosk/service_notify.h); when the display goes
 // away it ends at once with status 1 (kiosk/display_watch.h).
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <csignal>
 #include <cstdio>
 
 #include "app/manifest_util.h"
@@ -25,6 +27,25 @@
 namespace {
 
 ombrix::ServiceNotifier* service = nullptr;
+int ending_signal = 0;
+
+// SIGTERM (a service manager's stop), SIGINT and SIGHUP end the main loop, so
+// the shell gives back what it holds (the screen saver, the tray) as at a
+// normal exit, and then ends by that signal as before. A main loop that does
+// not come round within 3 s is ended by the alarm.
+gboolean OnEndingSignal(gpointer number) {
+  if (!ending_signal) {
+    ending_signal = GPOINTER_TO_INT(number);
+    alarm(3);
+    gtk_main_quit();
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void EndOnSignals() {
+  for (int number : {SIGTERM, SIGINT, SIGHUP})
+    g_unix_signal_add(number, OnEndingSignal, GINT_TO_POINTER(number));
+}
 
 }  // namespace
 
@@ -66,9 +87,16 @@ int main(int argc, char** argv) {
 
   gtk_init(&argc, &argv);
   ombrix::WatchDisplay([] { service->Stopping(); });
-  OmbrixCefApp app(manifest, &notifier);
-  app.OnContextInitialized();
-  gtk_main();
-  notifier.Stopping();
+  {
+    OmbrixCefApp app(manifest, &notifier);
+    app.OnContextInitialized();
+    EndOnSignals();
+    gtk_main();
+    notifier.Stopping();
+  }
+  if (ending_signal) {
+    std::signal(ending_signal, SIG_DFL);
+    raise(ending_signal);
+  }
   return 0;
 }

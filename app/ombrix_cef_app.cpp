@@ -46,6 +46,7 @@ OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest, ombrix::ServiceNotifier* noti
     : manifest_(manifest), notifier_(notifier) {}
 
 OmbrixCefApp::~OmbrixCefApp() {
+  screen_.reset();
   handler_.reset();
   if (context_) g_object_unref(context_);
 }
@@ -123,4 +124,6 @@ void OmbrixCefApp::OnContextInitialized() {
   if (notifier_) notifier_->Follow(&handler_->page_status_);
   handler_->CreateMainBrowser(ombrix::ExpandAppDirInUrl(manifest_.first_page_),
                               manifest_.application_title_);
+  screen_ = ombrix::Screen::ForManifest(manifest_);
+  if (screen_) screen_->AttachWindow(handler_->main_window());
 }

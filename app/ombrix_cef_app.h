@@ -8,6 +8,7 @@
 
 #include "app/manifest_util.h"
 #include "browser/ombrix_cef_handler.h"
+#include "kiosk/screen.h"
 #include "kiosk/service_notify.h"
 
 class OmbrixCefApp {
@@ -33,4 +34,6 @@ class OmbrixCefApp {
   ombrix::ServiceNotifier* notifier_ = nullptr;
   WebKitWebContext* context_ = nullptr;
   std::unique_ptr<OmbrixCefHandler> handler_;
+  // "keep_screen_on" and "hide_cursor_seconds" (null without them); given back first.
+  std::unique_ptr<ombrix::Screen> screen_;
 };
