@@ -44,8 +44,8 @@ struct KnownKey {
 };
 
 // Every key the shell reads. Plain values (strings, booleans, numbers) also go
-// to the page side; "window" and "kiosk" have tables of their own, and "trusted_origins" is
-// handed over on its own and checked by the start-up lines about it.
+// to the page side; "window", "kiosk" and "metrics" have tables of their own, and
+// "trusted_origins" is handed over on its own and checked by the start-up lines about it.
 const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kUrl, true},
                                   {"application_title", KeyType::kString},
                                   {"version", KeyType::kString},
@@ -61,6 +61,7 @@ const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kUrl, true},
                                   {"disable_ime_composition", KeyType::kBool},
                                   {"window", KeyType::kObject},
                                   {"kiosk", KeyType::kObject},
+                                  {"metrics", KeyType::kObject},
                                   {"trusted_origins", KeyType::kOrigins}};
 const KnownKey kWindowKeys[] = {
     {"launch_state", KeyType::kLaunchState},  {"launch_x", KeyType::kWholeNumber},
@@ -79,7 +80,14 @@ const KnownKey kKioskKeys[] = {{"hang_seconds", KeyType::kCount},
                                {"keep_screen_on", KeyType::kBool},
                                {"hide_cursor_seconds", KeyType::kSecondsOrNever},
                                {"exit_keys", KeyType::kKeyChord},
-                               {"exit_pin", KeyType::kPin}};
+                               {"exit_pin", KeyType::kPin},
+                               {"idle_reset_seconds", KeyType::kCount},
+                               {"idle_warning_seconds", KeyType::kCount},
+                               {"idle_clear_data", KeyType::kBool}};
+
+// The metrics endpoint for Prometheus. Its values stay in the shell: the page
+// side never sees the token.
+const KnownKey kMetricsKeys[] = {{"listen", KeyType::kString}, {"token", KeyType::kString}};
 
 struct LaunchStateName {
   const char* name;
@@ -479,6 +487,9 @@ ManifestUtil::ManifestUtil(const QString& file_name)
       zoom_(1.0),
       keep_screen_on_(false),
       hide_cursor_seconds_(-1),
+      idle_reset_seconds_(0),
+      idle_warning_seconds_(10),
+      idle_clear_data_(true),
       has_trusted_origins_(false) {}
 
 bool ManifestUtil::ReadFile() {
@@ -549,6 +560,7 @@ bool ManifestUtil::Parse() {
   ReadBool(root_, "disable_ime_composition", &disable_ime_composition_);
   ParseWindow(root_.value(QStringLiteral("window")).toObject());
   ParseKiosk(root_.value(QStringLiteral("kiosk")).toObject());
+  ParseMetrics(root_.value(QStringLiteral("metrics")).toObject());
   ParseTrustedOrigins(root_);
   return true;
 }
@@ -590,6 +602,19 @@ void ManifestUtil::ParseKiosk(const QJsonObject& kiosk) {
   ReadCount(kiosk, "memory_limit_mb", &memory_limit_mb_);
   ReadBool(kiosk, "retry_failed_load", &retry_failed_load_);
   ReadString(kiosk, "offline_page", &offline_page_);
+  ReadCount(kiosk, "idle_reset_seconds", &idle_reset_seconds_);
+  ReadCount(kiosk, "idle_warning_seconds", &idle_warning_seconds_);
+  ReadBool(kiosk, "idle_clear_data", &idle_clear_data_);
+  // The warning comes at the earliest when the timer starts.
+  if (idle_reset_seconds_ > 0)
+    idle_warning_seconds_ = std::min(idle_warning_seconds_, idle_reset_seconds_);
+}
+
+void ManifestUtil::ParseMetrics(const QJsonObject& metrics) {
+  metrics_listen_.clear();
+  metrics_token_.clear();
+  ReadString(metrics, "listen", &metrics_listen_);
+  ReadString(metrics, "token", &metrics_token_);
 }
 
 void ManifestUtil::ParseTrustedOrigins(const QJsonObject& root) {
@@ -642,5 +667,8 @@ QStringList ManifestUtil::Mistakes() const {
     CheckKeys(window.toObject(), kWindowKeys, QStringLiteral("window."), &lines);
   const QJsonValue kiosk = root_.value(QStringLiteral("kiosk"));
   if (kiosk.isObject()) CheckKeys(kiosk.toObject(), kKioskKeys, QStringLiteral("kiosk."), &lines);
+  const QJsonValue metrics = root_.value(QStringLiteral("metrics"));
+  if (metrics.isObject())
+    CheckKeys(metrics.toObject(), kMetricsKeys, QStringLiteral("metrics."), &lines);
   return lines;
 }

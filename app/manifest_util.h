@@ -104,6 +104,16 @@ class ManifestUtil {
   int hide_cursor_seconds_;
   QString exit_keys_;
   QString exit_pin_;
+  // The idle reset under "kiosk": after this many seconds without input the
+  // app starts again at its first page (0: never), the page is warned this
+  // long before (at most the reset time), and the engine's data is wiped.
+  int idle_reset_seconds_;
+  int idle_warning_seconds_;
+  bool idle_clear_data_;
+  // "metrics": the address the metrics endpoint listens on ("" for none) and
+  // the bearer token its requests must carry ("" for none).
+  QString metrics_listen_;
+  QString metrics_token_;
   // "trusted_origins": whether the key is there, its string entries, and the
   // values that are not strings (or the whole value when it is not a list).
   bool has_trusted_origins_;
@@ -113,6 +123,7 @@ class ManifestUtil {
  private:
   void ParseWindow(const QJsonObject& window);
   void ParseKiosk(const QJsonObject& kiosk);
+  void ParseMetrics(const QJsonObject& metrics);
   void ParseTrustedOrigins(const QJsonObject& root);
 
   QString parse_error_;

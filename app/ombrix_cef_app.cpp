@@ -1,12 +1,16 @@
 #include "app/ombrix_cef_app.h"
 
+#include <unistd.h>
+
 #include <QDebug>
 #include <QFileInfo>
 #include <QUrl>
 #include <QtGlobal>
+#include <cstdio>
 
 #include "app/extension_init.h"
 #include "app/version_page.h"
+#include "control/process_memory.h"
 #include "kiosk/recovery.h"
 #include "scheme/ombrix_cef_scheme_handler.h"
 #include "util/url_text.h"
@@ -43,9 +47,11 @@ QString ExecutableText() {
 }  // namespace
 
 OmbrixCefApp::OmbrixCefApp(ManifestUtil& manifest, ombrix::ServiceNotifier* notifier)
-    : manifest_(manifest), notifier_(notifier) {}
+    : manifest_(manifest), notifier_(notifier), start_time_(g_get_real_time() / G_USEC_PER_SEC) {}
 
 OmbrixCefApp::~OmbrixCefApp() {
+  metrics_.reset();
+  bus_.reset();
   screen_.reset();
   handler_.reset();
   if (context_) g_object_unref(context_);
@@ -126,4 +132,49 @@ void OmbrixCefApp::OnContextInitialized() {
                               manifest_.application_title_);
   screen_ = ombrix::Screen::ForManifest(manifest_);
   if (screen_) screen_->AttachWindow(handler_->main_window());
+  StartControl();
+}
+
+void OmbrixCefApp::StartControl() {
+  OmbrixCefHandler* handler = handler_.get();
+  const QString first_page = ombrix::ExpandAppDirInUrl(manifest_.first_page_);
+  ombrix::KioskBusSetup setup;
+  setup.app_name = ombrix::GetAppName();
+  setup.version = QStringLiteral(OMBRIX_VERSION);
+  setup.start_time = start_time_;
+  setup.board = &handler->page_status_;
+  setup.main_view = [handler] { return handler->exiting() ? nullptr : handler->main_browser(); };
+  setup.home = [handler, first_page] {
+    webkit_web_view_load_uri(handler->main_browser(), first_page.toUtf8().constData());
+  };
+  setup.quit = [handler] { handler->ExitApp(); };
+  bus_ = std::make_unique<ombrix::KioskBus>(std::move(setup));
+  if (manifest_.metrics_listen_.isEmpty()) return;
+  std::string refusal;
+  metrics_ = ombrix::MetricsServer::Start(
+      manifest_.metrics_listen_.toStdString(), manifest_.metrics_token_.toStdString(),
+      [this] { return Figures(); }, &refusal);
+  if (!metrics_) {
+    std::printf("%s\r\n", refusal.c_str());
+    std::fflush(stdout);
+  }
+}
+
+ombrix::MetricsFigures OmbrixCefApp::Figures() const {
+  const ombrix::PageStatus& status = handler_->page_status_.status();
+  const ombrix::PageCounters& counters = handler_->page_status_.counters();
+  ombrix::MetricsFigures figures;
+  figures.version = OMBRIX_VERSION;
+  figures.start_time_seconds = start_time_;
+  figures.page_state = ombrix::PageStateName(status.state);
+  figures.page_responsive = status.responsive;
+  figures.loads_ok = counters.loads_ok;
+  figures.loads_failed = counters.loads_failed;
+  figures.restarts_crash = counters.restarts_crash;
+  figures.restarts_hang = counters.restarts_hang;
+  figures.restarts_memory = counters.restarts_memory;
+  figures.resident_shell_bytes = ombrix::ResidentBytesOf(getpid());
+  figures.resident_web_bytes = ombrix::WebResidentBytes();
+  figures.idle_resets = counters.idle_resets;
+  return figures;
 }

@@ -24,7 +24,22 @@ QString KioskText(const ManifestUtil& manifest) {
                .arg(manifest.retry_failed_load_ ? QStringLiteral("true") : QStringLiteral("false"));
   const QString offline = manifest.OfflinePage();
   if (!offline.isEmpty()) parts << QStringLiteral("offline_page %1").arg(offline);
+  parts << QStringLiteral("idle_reset_seconds %1").arg(manifest.idle_reset_seconds_);
+  if (manifest.idle_reset_seconds_ > 0) {
+    parts << QStringLiteral("idle_warning_seconds %1").arg(manifest.idle_warning_seconds_)
+          << QStringLiteral("idle_clear_data %1")
+                 .arg(manifest.idle_clear_data_ ? QStringLiteral("true") : QStringLiteral("false"));
+  }
   return parts.join(QStringLiteral(", "));
+}
+
+// Where the metrics endpoint listens; the token itself is never shown.
+QString MetricsRowText(const ManifestUtil& manifest) {
+  if (manifest.metrics_listen_.isEmpty()) return QStringLiteral("off");
+  return QStringLiteral("listen %1%2")
+      .arg(manifest.metrics_listen_, manifest.metrics_token_.isEmpty()
+                                         ? QString()
+                                         : QStringLiteral(", bearer token required"));
 }
 
 }  // namespace
@@ -53,6 +68,7 @@ VersionRows ManifestRows(const ManifestUtil& manifest) {
       {QStringLiteral("Cache path"), ExpandAppDir(manifest.cache_path_)},
       {QStringLiteral("Trusted origins"), TrustedOriginsText(manifest)},
       {QStringLiteral("Kiosk"), KioskText(manifest)},
+      {QStringLiteral("Metrics"), MetricsRowText(manifest)},
   };
 }
 

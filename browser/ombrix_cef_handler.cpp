@@ -104,6 +104,7 @@ OmbrixCefHandler::~OmbrixCefHandler() {
   if (restart_timer_) g_source_remove(restart_timer_);
   hang_watches_.clear();
   load_retry_.reset();
+  idle_reset_.reset();
   ombrix::HideTray();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);
@@ -227,6 +228,18 @@ void OmbrixCefHandler::CreateMainBrowser(const QString& url, const QString& titl
     lockdown_->AttachView(view, false);
     lockdown_->AttachWindow(window);
   }
+  // After a spell without input the app starts again at its first page: what
+  // the shell opened beside it goes first.
+  idle_reset_ = ombrix::IdleReset::Create(manifest_, window, view, url, [this] {
+    page_status_.CountIdleReset();
+    std::vector<WebKitWebView*> others;
+    for (const Browser& browser : browsers_) {
+      webkit_web_inspector_close(webkit_web_view_get_inspector(browser.view));
+      if (browser.view != main_browser_) others.push_back(browser.view);
+    }
+    for (WebKitWebView* other : others) CloseBrowser(other);
+    query_router_.OnViewGone(main_browser_);  // an open file chooser, as when the page goes
+  });
   page_status_.SetState(ombrix::PageState::kLoading, url);
   webkit_web_view_load_uri(view, url.toUtf8().constData());
 }
@@ -509,6 +522,7 @@ void OmbrixCefHandler::ExitApp() {
   ombrix::HideTray();
   hang_watches_.clear();
   load_retry_.reset();
+  idle_reset_.reset();
   query_router_.RemoveAllHandlers();
   for (const Browser& browser : browsers_) {
     g_signal_handlers_disconnect_by_data(browser.view, this);

@@ -15,6 +15,7 @@
 #include "browser/message_dispatch.h"
 #include "browser/ombrix_win.h"
 #include "browser/query_router.h"
+#include "kiosk/idle_reset.h"
 #include "kiosk/lockdown.h"
 #include "kiosk/page_status.h"
 #include "kiosk/recovery.h"
@@ -114,7 +115,8 @@ class OmbrixCefHandler {
   // A crashed or hung page is loaded again at once a few times a minute;
   // beyond that after a growing delay, with a notice page meanwhile. A hung
   // one starts again at the first page (uri), a crashed one where it was ("").
-  void RestartCrashedPage(WebKitWebView* view, const QString& uri = QString());
+  void RestartCrashedPage(WebKitWebView* view, ombrix::RestartReason reason,
+                          const QString& uri = QString());
   static gboolean OnRestartDue(gpointer self);
 
   // Recovery (ombrix_cef_handler_recovery.cpp): every view's web process is
@@ -127,11 +129,15 @@ class OmbrixCefHandler {
   void OnMainLoadFinished(const QString& uri);
   // True when the load is tried again (the engine shows no error page).
   bool OnMainLoadFailed(const QString& uri, const GError* error);
+  // The "finished" and error-page events that follow a failed main load.
+  bool PartOfFailedLoad(const QString& uri) const;
 
   std::vector<std::unique_ptr<ombrix::HangWatch>> hang_watches_;
   std::unique_ptr<ombrix::LoadRetry> load_retry_;
   // Lock-down and the technician's exit chord (made with the main window).
   std::unique_ptr<ombrix::Lockdown> lockdown_;
+  // The idle reset (made with the main window when the manifest asks for it).
+  std::unique_ptr<ombrix::IdleReset> idle_reset_;
   // The context menu and the developer tools: not with "disable_debug_tool" or lock-down.
   bool ToolsAllowed() const;
   QString first_page_url_;  // what a hung main page starts again at

@@ -29,6 +29,11 @@ void PrintLine(const QByteArray& line) {
   std::fflush(stdout);
 }
 
+ombrix::RestartReason RestartReasonOf(WebKitWebProcessTerminationReason reason) {
+  return reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? ombrix::RestartReason::kMemory
+                                                            : ombrix::RestartReason::kCrash;
+}
+
 QString UriOf(WebKitWebView* view) {
   const char* uri = webkit_web_view_get_uri(view);
   return QString::fromUtf8(uri ? uri : "");
@@ -59,23 +64,36 @@ void OmbrixCefHandler::ForgetWatch(WebKitWebView* view) {
                       hang_watches_.end());
 }
 
+bool OmbrixCefHandler::PartOfFailedLoad(const QString& uri) const {
+  return failed_load_.view && failed_load_.view == main_browser_ &&
+         (failed_load_.ending || uri == failed_load_.uri);
+}
+
 void OmbrixCefHandler::OnMainLoadStarted() {
-  if (load_retry_ && load_retry_->waiting()) return;  // the notice, not the page
-  if (restart_timer_) return;                         // the stopped-page notice
+  if (load_retry_ && load_retry_->waiting()) return;   // the notice, not the page
+  if (restart_timer_) return;                          // the stopped-page notice
+  if (PartOfFailedLoad(UriOf(main_browser_))) return;  // the engine's error page
   page_status_.SetState(ombrix::PageState::kLoading, UriOf(main_browser_));
 }
 
 void OmbrixCefHandler::OnMainLoadFinished(const QString& uri) {
   if (restart_timer_) return;
-  if (load_retry_ && !load_retry_->OnFinished(uri)) return;  // waiting for the next try
+  if (PartOfFailedLoad(uri)) return;                  // the failure's own end, or its error page
+  if (load_retry_ && load_retry_->waiting()) return;  // the notice
+  if (load_retry_ && !load_retry_->OnFinished(uri)) {
+    page_status_.CountLoad(false);  // an answer 500-599, waiting for the next try
+    return;
+  }
+  page_status_.CountLoad(true);
   page_status_.SetState(ombrix::PageState::kShown, uri);
 }
 
 bool OmbrixCefHandler::OnMainLoadFailed(const QString& uri, const GError* error) {
   if (exiting_) return false;
-  if (load_retry_ && load_retry_->OnFailed(uri, error)) return true;
   const bool cancelled =
       error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
+  if (!cancelled) page_status_.CountLoad(false);
+  if (load_retry_ && load_retry_->OnFailed(uri, error)) return true;
   if (!cancelled) page_status_.SetState(ombrix::PageState::kFailed, uri);
   return false;
 }
@@ -87,7 +105,7 @@ void OmbrixCefHandler::OnPageHung(WebKitWebView* view) {
     page_status_.SetState(ombrix::PageState::kHung, UriOf(view));
     // Reported back as ended by the shell, which then restarts it itself.
     webkit_web_view_terminate_web_process(view);
-    RestartCrashedPage(view, first_page_url_);
+    RestartCrashedPage(view, ombrix::RestartReason::kHang, first_page_url_);
     return;
   }
   // A hung pop-up goes: its user could not do anything with it. Its end
@@ -109,10 +127,11 @@ void OmbrixCefHandler::OnWebProcessTerminated(WebKitWebView* view,
     return;
   }
   PrintLine(QByteArray("web process ended: ") + EndReason(reason));
-  handler->RestartCrashedPage(view);
+  handler->RestartCrashedPage(view, RestartReasonOf(reason));
 }
 
-void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view, const QString& uri) {
+void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view, ombrix::RestartReason reason,
+                                          const QString& uri) {
   const qint64 now = g_get_monotonic_time() / 1000;
   for (const auto& watch : hang_watches_) {
     if (watch->view() == view) watch->Restarted();
@@ -131,7 +150,7 @@ void OmbrixCefHandler::RestartCrashedPage(WebKitWebView* view, const QString& ur
   }
   if (crashed_uri_.isEmpty()) crashed_uri_ = first_page_url_;
   page_status_.SetState(ombrix::PageState::kRestarting, crashed_uri_);
-  page_status_.CountRestart();
+  page_status_.CountRestart(reason);
   // A kiosk must never stay blank.
   const int delay_ms = main_restarts_.OnCrash(now);
   if (delay_ms == 0) {

@@ -34,9 +34,28 @@ void PageStatusBoard::SetResponsive(bool responsive) {
   Changed();
 }
 
-void PageStatusBoard::CountRestart() {
+void PageStatusBoard::CountRestart(RestartReason reason) {
+  switch (reason) {
+    case RestartReason::kCrash:
+      ++counters_.restarts_crash;
+      break;
+    case RestartReason::kHang:
+      ++counters_.restarts_hang;
+      break;
+    case RestartReason::kMemory:
+      ++counters_.restarts_memory;
+      break;
+  }
   ++status_.restarts;
   Changed();
+}
+
+void PageStatusBoard::CountLoad(bool ok) {
+  if (ok) {
+    ++counters_.loads_ok;
+  } else {
+    ++counters_.loads_failed;
+  }
 }
 
 void PageStatusBoard::Changed() {

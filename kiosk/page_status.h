@@ -20,6 +20,9 @@ enum class PageState {
 // "loading", "shown", "failed", "restarting", "hung", "waiting".
 const char* PageStateName(PageState state);
 
+// Why the main page's web process was started again.
+enum class RestartReason { kCrash, kHang, kMemory };
+
 struct PageStatus {
   PageState state = PageState::kLoading;
   QString url;                   // the main page's address
@@ -28,21 +31,36 @@ struct PageStatus {
   bool first_load_done = false;  // the first page has finished or failed loading
 };
 
+// What happened to the main page since the start, for the shell's metrics.
+// Counting does not call the watchers.
+struct PageCounters {
+  unsigned long long loads_ok = 0;      // loads that finished
+  unsigned long long loads_failed = 0;  // loads that failed (each retry counts)
+  unsigned long long restarts_crash = 0;
+  unsigned long long restarts_hang = 0;
+  unsigned long long restarts_memory = 0;
+  unsigned long long idle_resets = 0;  // starts again at the first page after no input
+};
+
 class PageStatusBoard {
  public:
   using Watcher = std::function<void(const PageStatus&)>;
 
   const PageStatus& status() const { return status_; }
+  const PageCounters& counters() const { return counters_; }
   // Each watcher is called after every change, in the order they were added.
   void Watch(Watcher watcher) { watchers_.push_back(std::move(watcher)); }
 
   void SetState(PageState state, const QString& url);
   void SetResponsive(bool responsive);
-  void CountRestart();
+  void CountRestart(RestartReason reason);
+  void CountLoad(bool ok);
+  void CountIdleReset() { ++counters_.idle_resets; }
 
  private:
   void Changed();
   PageStatus status_;
+  PageCounters counters_;
   std::vector<Watcher> watchers_;
 };
 

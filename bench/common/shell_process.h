@@ -4,10 +4,13 @@
 #pragma once
 
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -80,5 +83,25 @@ inline Usage WebProcessesOf(pid_t shell) {
   if (proc) closedir(proc);
   return total;
 }
+
+// An app folder of its own and the shell started in it, ended (with its web
+// processes) when the folder goes.
+struct App {
+  QTemporaryDir dir;
+  pid_t shell = -1;
+  QString path() const { return dir.path(); }
+  void Write(const QString& name, const QByteArray& text) const {
+    QFile file(path() + "/" + name);
+    if (file.open(QIODevice::WriteOnly)) file.write(text);
+  }
+  void Stop() {
+    if (shell > 0) {
+      kill(-shell, SIGKILL);
+      waitpid(shell, nullptr, 0);
+    }
+    shell = -1;
+  }
+  ~App() { Stop(); }
+};
 
 }  // namespace bench

@@ -53,23 +53,7 @@ bool LogHas(const QString& app, const char* text) {
   return log.open(QIODevice::ReadOnly) && log.readAll().contains(text);
 }
 
-struct App {
-  QTemporaryDir dir;
-  pid_t shell = -1;
-  QString path() const { return dir.path(); }
-  void Write(const QString& name, const QByteArray& text) const {
-    QFile file(path() + "/" + name);
-    if (file.open(QIODevice::WriteOnly)) file.write(text);
-  }
-  void Stop() {
-    if (shell > 0) {
-      kill(-shell, SIGKILL);
-      waitpid(shell, nullptr, 0);
-    }
-    shell = -1;
-  }
-  ~App() { Stop(); }
-};
+using bench::App;
 
 std::unique_ptr<App> NewApp(const QByteArray& manifest) {
   auto app = std::make_unique<App>();

@@ -282,6 +282,12 @@ QJsonObject Shell::WaitForResults(milliseconds limit, const QString& name) {
   return results;
 }
 
+Background::Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       const std::string& log)
+    : pid_(Spawn(argv, env, log, "/")) {}
+
+Background::~Background() { Stop(pid_); }
+
 SlowServer::SlowServer(QByteArray body, QByteArray type)
     : body_(std::move(body)),
       type_(std::move(type)),

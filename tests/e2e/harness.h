@@ -81,6 +81,8 @@ class Shell {
   int Wait(milliseconds limit = milliseconds(30000));
   bool Running();
   pid_t pid() const { return pid_; }
+  // The shell's own session bus, for tools that talk to it.
+  const std::string& bus_address() const { return bus_address_; }
   void Kill();
   std::string Output() const;  // standard output and error so far
 
@@ -102,6 +104,21 @@ class Shell {
   void StartBus();
   pid_t bus_pid_ = -1;  // the shell's own session bus (the leader of its process group)
   std::string bus_address_;
+};
+
+// A program the test starts (a server, a daemon) in a process group of its
+// own, with extra "NAME=value" environment entries and its output in log;
+// it and what it started end with the object.
+class Background {
+ public:
+  Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& log);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+ private:
+  pid_t pid_ = -1;
 };
 
 // An HTTP server on loopback that holds every answer until Release().

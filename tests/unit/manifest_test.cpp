@@ -244,6 +244,19 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
   }
 }
 
+TEST(Manifest, MetricsKeysStayInTheShell) {
+  const ManifestUtil m = Parsed(
+      R"({"metrics": {"listen": "0.0.0.0:9464", "token": "0123456789abcdef", "tokn": 1}})");
+  EXPECT_EQ(m.metrics_listen_, "0.0.0.0:9464");
+  EXPECT_EQ(m.metrics_token_, "0123456789abcdef");
+  EXPECT_EQ(m.Mistakes(), QStringList{"manifest: unknown key \"metrics.tokn\" is ignored (did "
+                                      "you mean \"metrics.token\"?)"});
+  EXPECT_FALSE(m.KnownKeysJson().contains("metrics"));  // the page side never sees the token
+  EXPECT_EQ(Parsed(R"({"metrics": {"listen": 9464}})").Mistakes(),
+            QStringList{"manifest: \"metrics.listen\" is 9464, it should be a string; it counts "
+                        "as \"\""});
+}
+
 TEST(Manifest, InstanceKeepsTheFirstHolder) {
   ManifestUtil& first = ManifestUtil::Instance(QStringLiteral("one.json"));
   ManifestUtil& second = ManifestUtil::Instance(QStringLiteral("two.json"));
