@@ -25,6 +25,7 @@ enum class KeyType {
   kString,
   kUrl,
   kBool,
+  kSwitch,  // true or false; any other value keeps the default
   kWholeNumber,
   kCount,           // a whole number of 0 or more; any other value keeps the default
   kSecondsOrNever,  // a whole number of -1 (never) or more; any other value keeps the default
@@ -72,18 +73,18 @@ const KnownKey kWindowKeys[] = {
 // failed loads.
 const KnownKey kKioskKeys[] = {{"hang_seconds", KeyType::kCount},
                                {"memory_limit_mb", KeyType::kCount},
-                               {"retry_failed_load", KeyType::kBool},
+                               {"retry_failed_load", KeyType::kSwitch},
                                {"offline_page", KeyType::kUrl, true},
-                               {"lockdown", KeyType::kBool},
+                               {"lockdown", KeyType::kSwitch},
                                {"zoom", KeyType::kZoom},
                                {"allowed_urls", KeyType::kUrlList},
-                               {"keep_screen_on", KeyType::kBool},
+                               {"keep_screen_on", KeyType::kSwitch},
                                {"hide_cursor_seconds", KeyType::kSecondsOrNever},
                                {"exit_keys", KeyType::kKeyChord},
                                {"exit_pin", KeyType::kPin},
                                {"idle_reset_seconds", KeyType::kCount},
                                {"idle_warning_seconds", KeyType::kCount},
-                               {"idle_clear_data", KeyType::kBool}};
+                               {"idle_clear_data", KeyType::kSwitch}};
 
 // The metrics endpoint for Prometheus. Its values stay in the shell: the page
 // side never sees the token.
@@ -128,6 +129,13 @@ void ReadString(const QJsonObject& root, const char* key, QString* field) {
 void ReadBool(const QJsonObject& root, const char* key, bool* field) {
   const QString name = QLatin1String(key);
   if (root.contains(name)) *field = root.value(name).toBool();
+}
+
+// A kiosk switch: a value that is no boolean keeps the default (a wipe that is
+// on by default stays on for "yes").
+void ReadSwitch(const QJsonObject& root, const char* key, bool* field) {
+  const QJsonValue value = root.value(QLatin1String(key));
+  if (value.isBool()) *field = value.toBool();
 }
 
 void ReadInt(const QJsonObject& root, const char* key, int* field) {
@@ -177,6 +185,7 @@ bool HasType(const QJsonValue& value, KeyType type) {
     case KeyType::kUrl:
       return value.isString();
     case KeyType::kBool:
+    case KeyType::kSwitch:
       return value.isBool();
     case KeyType::kWholeNumber: {
       const double number = value.toDouble(0.5);
@@ -215,6 +224,8 @@ QString Expectation(KeyType type, const QJsonValue& value) {
       return QStringLiteral("a string; it counts as \"\"");
     case KeyType::kBool:
       return QStringLiteral("true or false; it counts as false");
+    case KeyType::kSwitch:
+      return QStringLiteral("true or false; the default stays");
     case KeyType::kWholeNumber:
       return QStringLiteral("a whole number; it counts as 0");
     case KeyType::kCount:
@@ -578,7 +589,7 @@ void ManifestUtil::ParseWindow(const QJsonObject& window) {
 }
 
 void ManifestUtil::ParseKiosk(const QJsonObject& kiosk) {
-  ReadBool(kiosk, "lockdown", &lockdown_);
+  ReadSwitch(kiosk, "lockdown", &lockdown_);
   const QJsonValue zoom = kiosk.value(QStringLiteral("zoom"));
   zoom_ = IsZoom(zoom) ? zoom.toDouble() : 1.0;
   const QJsonValue allowed = kiosk.value(QStringLiteral("allowed_urls"));
@@ -586,7 +597,7 @@ void ManifestUtil::ParseKiosk(const QJsonObject& kiosk) {
   if (IsUrlList(allowed)) {
     for (const QJsonValue& entry : allowed.toArray()) allowed_urls_.append(entry.toString());
   }
-  ReadBool(kiosk, "keep_screen_on", &keep_screen_on_);
+  ReadSwitch(kiosk, "keep_screen_on", &keep_screen_on_);
   const QJsonValue hide = kiosk.value(QStringLiteral("hide_cursor_seconds"));
   if (IsSecondsOrNever(hide)) hide_cursor_seconds_ = hide.toInt();
   const QJsonValue keys = kiosk.value(QStringLiteral("exit_keys"));
@@ -600,11 +611,11 @@ void ManifestUtil::ParseKiosk(const QJsonObject& kiosk) {
   exit_pin_ = pin.isString() && ombrix::IsPin(pin.toString()) ? pin.toString() : QString();
   ReadCount(kiosk, "hang_seconds", &hang_seconds_);
   ReadCount(kiosk, "memory_limit_mb", &memory_limit_mb_);
-  ReadBool(kiosk, "retry_failed_load", &retry_failed_load_);
+  ReadSwitch(kiosk, "retry_failed_load", &retry_failed_load_);
   ReadString(kiosk, "offline_page", &offline_page_);
   ReadCount(kiosk, "idle_reset_seconds", &idle_reset_seconds_);
   ReadCount(kiosk, "idle_warning_seconds", &idle_warning_seconds_);
-  ReadBool(kiosk, "idle_clear_data", &idle_clear_data_);
+  ReadSwitch(kiosk, "idle_clear_data", &idle_clear_data_);
   // The warning comes at the earliest when the timer starts.
   if (idle_reset_seconds_ > 0)
     idle_warning_seconds_ = std::min(idle_warning_seconds_, idle_reset_seconds_);

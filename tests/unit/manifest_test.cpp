@@ -218,9 +218,10 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
   // shell keeps a safe meaning.
   const ManifestUtil kiosk = Parsed(R"({"kiosk": {"hang_seconds": -5, "zoom": 1e9,
       "allowed_urls": ["https://shop.example/", "*"], "exit_keys": "alt+f4", "exit_pin": "12ab",
-      "hide_cursor_seconds": 1e12, "offline_page": "https://down.example/", "lockdwn": true}})");
+      "hide_cursor_seconds": 1e12, "offline_page": "https://down.example/", "lockdwn": true,
+      "idle_reset_seconds": 30, "idle_warning_seconds": 60, "idle_clear_data": "yes"}})");
   const QStringList lines = kiosk.Mistakes();
-  ASSERT_EQ(lines.size(), 8) << lines.join("\n").toStdString();
+  ASSERT_EQ(lines.size(), 9) << lines.join("\n").toStdString();
   EXPECT_TRUE(
       lines.join("\n").contains("\"kiosk.lockdwn\" is ignored (did you mean \"kiosk.lockdown\"?)"));
   EXPECT_TRUE(
@@ -233,6 +234,11 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
   EXPECT_EQ(kiosk.exit_pin_, "");
   EXPECT_EQ(kiosk.allowed_urls_, (QStringList{"https://shop.example/", "*"}));
   EXPECT_EQ(kiosk.OfflinePage(), "");
+  // The wipe stays on, and the warning comes at most when the timer starts.
+  EXPECT_TRUE(lines.join("\n").contains(
+      "\"kiosk.idle_clear_data\" is \"yes\", it should be true or false; the default stays"));
+  EXPECT_TRUE(kiosk.idle_clear_data_);
+  EXPECT_EQ(kiosk.idle_warning_seconds_, 30);
   EXPECT_EQ(Parsed(R"({"first_page": "www.shop.example/kiosk"})").Mistakes(),
             QStringList{"manifest: \"first_page\" is \"www.shop.example/kiosk\", which is not a "
                         "URL (did you mean \"https://www.shop.example/kiosk\"?)"});
@@ -245,8 +251,8 @@ TEST(Manifest, MistakesNameTheKeyAndWhatItTakes) {
 }
 
 TEST(Manifest, MetricsKeysStayInTheShell) {
-  const ManifestUtil m = Parsed(
-      R"({"metrics": {"listen": "0.0.0.0:9464", "token": "0123456789abcdef", "tokn": 1}})");
+  const ManifestUtil m =
+      Parsed(R"({"metrics": {"listen": "0.0.0.0:9464", "token": "0123456789abcdef", "tokn": 1}})");
   EXPECT_EQ(m.metrics_listen_, "0.0.0.0:9464");
   EXPECT_EQ(m.metrics_token_, "0123456789abcdef");
   EXPECT_EQ(m.Mistakes(), QStringList{"manifest: unknown key \"metrics.tokn\" is ignored (did "
