@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "device/ComFpj.h"
+#include "renderer/page_messages.h"
 
 namespace ombrix {
 namespace fpj_family {
@@ -286,6 +287,13 @@ std::vector<ArgInfo> Describe(const JsArgs& arguments) {
   return infos;
 }
 
+// The tickets a job dispensed: a sale's count when its code says it holds
+// the number dispensed (0, or the device states -102 .. -107), else none.
+int TicketsDispensed(Job job, const JobResult& result) {
+  if (job != Job::kSellBill) return 0;
+  return result.code == 0 || (result.code <= -102 && result.code >= -107) ? result.count : 0;
+}
+
 // On the page's thread: hands a finished job's result to the call's callback.
 void Deliver(int fpj_id, const QString& name, Job job, const JobResult& result) {
   const std::optional<PendingCalls::Entry> entry = PendingCalls::Get().Take(fpj_id, name);
@@ -414,14 +422,20 @@ bool FpjFunHandler::LaunchWorker(const QString& name, const Decision& decision) 
   const std::shared_ptr<fpj_family::JobState> state = job_;
   const fpj_family::Job job = decision.job;
   const quint16 value = decision.value;
+  const std::uint64_t page_id = page_id_;
   state->running = true;
   try {
-    std::thread([fun, state, job, value, name] {
+    std::thread([fun, state, job, value, name, page_id] {
       const fpj_family::JobResult result = fpj_family::RunJob(fun->device(), job, value);
       if (fun->device().abandoned()) fun->device().ClosePort();  // its page went meanwhile
-      PostToMainThread([fun, state, job, name, result] {
+      PostToMainThread([fun, state, job, name, result, page_id] {
         state->running = false;
         fpj_family::Deliver(fun->id(), name, job, result);
+        // Told to the shell for its metrics; nothing waits for an answer.
+        SendToBrowser(page_id,
+                      ProcessMessage{QString::fromLatin1(kFpjResultMessage),
+                                     {MessageArg::Int(fpj_family::TicketsDispensed(job, result)),
+                                      MessageArg::Int(result.code)}});
       });
     }).detach();
   } catch (const std::system_error& error) {

@@ -50,6 +50,9 @@ GVariant* BuildExtensionInitData(const ManifestUtil& manifest, const QString& us
   if (manifest.disable_debug_log_) {
     g_variant_builder_add(&builder, "{sv}", "debug_log_off", g_variant_new_boolean(TRUE));
   }
+  if (manifest.print_silent_) {
+    g_variant_builder_add(&builder, "{sv}", "print_silent", g_variant_new_boolean(TRUE));
+  }
   if (!manifest.multiple_process_) {
     const QByteArray known = manifest.KnownKeysJson();
     GVariant* content =
@@ -86,6 +89,9 @@ ExtensionInitData ReadExtensionInitData(GVariant* data) {
   gboolean debug_log_off = FALSE;
   if (g_variant_dict_lookup(&dict, "debug_log_off", "b", &debug_log_off))
     result.debug_log_off = debug_log_off;
+  gboolean print_silent = FALSE;
+  if (g_variant_dict_lookup(&dict, "print_silent", "b", &print_silent))
+    result.print_silent = print_silent;
   g_variant_dict_clear(&dict);
   return result;
 }

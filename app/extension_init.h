@@ -26,6 +26,8 @@ struct ExtensionInitData {
   QStringList trusted_origins;
   // "disable_debug_log": the page side drops its debug lines too (both models).
   bool debug_log_off = false;
+  // "print.silent": window.print() of a trusted frame prints without a dialog.
+  bool print_silent = false;
   // The engine's User-Agent, which the page side's downloads send (both models).
   QString user_agent;
 };

@@ -37,6 +37,7 @@ enum class KeyType {
   kBool,
   kSwitch,  // true or false; any other value keeps the default
   kWholeNumber,
+  kNumber,
   kCount,           // a whole number of 0 or more; any other value keeps the default
   kSecondsOrNever,  // a whole number of -1 (never) or more; any other value keeps the default
   kZoom,            // a number from 0.25 to 5; any other value counts as 1
@@ -73,6 +74,7 @@ const KnownKey kTopLevelKeys[] = {{"first_page", KeyType::kUrl, true},
                                   {"window", KeyType::kObject},
                                   {"kiosk", KeyType::kObject},
                                   {"metrics", KeyType::kObject},
+                                  {"print", KeyType::kObject},
                                   {"trusted_origins", KeyType::kOrigins}};
 const KnownKey kWindowKeys[] = {
     {"launch_state", KeyType::kLaunchState},  {"launch_x", KeyType::kWholeNumber},
@@ -99,6 +101,13 @@ const KnownKey kKioskKeys[] = {{"hang_seconds", KeyType::kCount},
 // The metrics endpoint for Prometheus. Its values stay in the shell: the page
 // side never sees the token.
 const KnownKey kMetricsKeys[] = {{"listen", KeyType::kString}, {"token", KeyType::kString}};
+
+// Silent printing; the shell checks the paper, margins and copies further.
+const KnownKey kPrintKeys[] = {{"silent", KeyType::kSwitch},
+                               {"printer", KeyType::kString},
+                               {"paper", KeyType::kString},
+                               {"margins_mm", KeyType::kNumber},
+                               {"copies", KeyType::kNumber}};
 
 struct LaunchStateName {
   const char* name;
@@ -171,6 +180,8 @@ bool HasType(const QJsonValue& value, KeyType type) {
       const double number = value.toDouble(0.5);
       return number == std::floor(number) && std::fabs(number) <= INT_MAX;
     }
+    case KeyType::kNumber:
+      return value.isDouble();
     case KeyType::kCount:
       return IsCount(value);
     case KeyType::kSecondsOrNever:
@@ -208,6 +219,8 @@ QString Expectation(KeyType type, const QJsonValue& value) {
       return QStringLiteral("true or false; the default stays");
     case KeyType::kWholeNumber:
       return QStringLiteral("a whole number; it counts as 0");
+    case KeyType::kNumber:
+      return QStringLiteral("a number");
     case KeyType::kCount:
       return QStringLiteral("a whole number of 0 or more; the default stays");
     case KeyType::kSecondsOrNever:
@@ -417,6 +430,7 @@ ManifestUtil::ManifestUtil(const QString& file_name)
       idle_reset_seconds_(0),
       idle_warning_seconds_(10),
       idle_clear_data_(true),
+      print_silent_(false),
       has_trusted_origins_(false) {}
 
 bool ManifestUtil::ReadFile() {
@@ -488,6 +502,7 @@ bool ManifestUtil::Parse() {
   ParseWindow(root_.value(QStringLiteral("window")).toObject());
   ParseKiosk(root_.value(QStringLiteral("kiosk")).toObject());
   ParseMetrics(root_.value(QStringLiteral("metrics")).toObject());
+  ParsePrint(root_.value(QStringLiteral("print")).toObject());
   ParseTrustedOrigins(root_);
   return true;
 }
@@ -544,6 +559,15 @@ void ManifestUtil::ParseMetrics(const QJsonObject& metrics) {
   ReadString(metrics, "token", &metrics_token_);
 }
 
+void ManifestUtil::ParsePrint(const QJsonObject& print) {
+  print_silent_ = false;
+  ReadSwitch(print, "silent", &print_silent_);
+  print_printer_ = print.value(QStringLiteral("printer"));
+  print_paper_ = print.value(QStringLiteral("paper"));
+  print_margins_mm_ = print.value(QStringLiteral("margins_mm"));
+  print_copies_ = print.value(QStringLiteral("copies"));
+}
+
 void ManifestUtil::ParseTrustedOrigins(const QJsonObject& root) {
   const QString key = QStringLiteral("trusted_origins");
   has_trusted_origins_ = root.contains(key);
@@ -597,5 +621,7 @@ QStringList ManifestUtil::Mistakes() const {
   const QJsonValue metrics = root_.value(QStringLiteral("metrics"));
   if (metrics.isObject())
     CheckKeys(metrics.toObject(), kMetricsKeys, QStringLiteral("metrics."), &lines);
+  const QJsonValue print = root_.value(QStringLiteral("print"));
+  if (print.isObject()) CheckKeys(print.toObject(), kPrintKeys, QStringLiteral("print."), &lines);
   return lines;
 }

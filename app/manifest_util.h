@@ -114,6 +114,13 @@ class ManifestUtil {
   // the bearer token its requests must carry ("" for none).
   QString metrics_listen_;
   QString metrics_token_;
+  // "print": whether window.print() prints without a dialog, and the queue,
+  // paper, margins and copies as written (null when missing; print/ checks them).
+  bool print_silent_;
+  QJsonValue print_printer_;
+  QJsonValue print_paper_;
+  QJsonValue print_margins_mm_;
+  QJsonValue print_copies_;
   // "trusted_origins": whether the key is there, its string entries, and the
   // values that are not strings (or the whole value when it is not a list).
   bool has_trusted_origins_;
@@ -124,6 +131,7 @@ class ManifestUtil {
   void ParseWindow(const QJsonObject& window);
   void ParseKiosk(const QJsonObject& kiosk);
   void ParseMetrics(const QJsonObject& metrics);
+  void ParsePrint(const QJsonObject& print);
   void ParseTrustedOrigins(const QJsonObject& root);
 
   QString parse_error_;

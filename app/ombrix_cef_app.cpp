@@ -176,5 +176,12 @@ ombrix::MetricsFigures OmbrixCefApp::Figures() const {
   figures.resident_shell_bytes = ombrix::ResidentBytesOf(getpid());
   figures.resident_web_bytes = ombrix::WebResidentBytes();
   figures.idle_resets = counters.idle_resets;
+  figures.dispenser_tickets = counters.dispenser_tickets;
+  figures.dispenser_last_code = counters.dispenser_last_code;
+  figures.print_completed = counters.print_completed;
+  figures.print_stopped = counters.print_stopped;
+  figures.print_canceled = counters.print_canceled;
+  figures.print_aborted = counters.print_aborted;
+  figures.print_failed = counters.print_failed;
   return figures;
 }

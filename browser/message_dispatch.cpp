@@ -52,6 +52,38 @@ void DisableResize(OmbrixCefHandler& handler, const ProcessMessage& message) {
 
 }  // namespace
 
+std::unique_ptr<SilentPrint> MakeSilentPrint(const ManifestUtil& manifest) {
+  if (!manifest.print_silent_) return nullptr;
+  PrintOptions options;
+  QString failure;
+  QString error;
+  if (!MakePrintOptions(manifest.print_printer_, manifest.print_paper_, manifest.print_margins_mm_,
+                        manifest.print_copies_, &options, &failure, &error)) {
+    std::printf("manifest: print.%s; every print fails with \"%s\"\n", error.toUtf8().constData(),
+                failure.toUtf8().constData());
+    std::fflush(stdout);
+  }
+  return std::make_unique<SilentPrint>(options, failure, manifest.application_title_);
+}
+
+void CarryOutPrint(OmbrixCefHandler& handler, WebKitWebView* view, const ProcessMessage& ask) {
+  const int number = ask.IntArg(0);
+  auto report = [&handler, view, number](const JobReport& job) {
+    handler.page_status_.CountPrintJob(job.state);
+    if (handler.exiting() || !handler.HasView(view)) return;
+    const ProcessMessage answer{QString::fromLatin1(kPrintResultMessage),
+                                {MessageArg::Int(number), MessageArg::Int(job.job),
+                                 MessageArg::String(job.state), MessageArg::String(job.reason)}};
+    webkit_web_view_send_message_to_page(
+        view, webkit_user_message_new(kPrintResultMessage, EncodeMessageArgs(answer)), nullptr,
+        nullptr, nullptr);
+  };
+  if (!handler.print_) return;
+  const bool main_frame = ask.BoolArg(1);
+  handler.print_->Print(view, main_frame ? QString() : ask.StringArg(2), ask.StringArg(3),
+                        ask.StringArg(4), report);
+}
+
 ProcessMessage DecodeUserMessage(WebKitUserMessage* message) {
   return DecodeMessage(webkit_user_message_get_name(message),
                        webkit_user_message_get_parameters(message));
@@ -61,6 +93,10 @@ bool DispatchProcessMessage(OmbrixCefHandler& handler, const ProcessMessage& mes
   const QString& name = message.name;
   if (name == QLatin1String("setclip")) {  // the clipboard needs no window
     SetClipboardHtml(message.StringArg(0).toUtf8(), message.StringArg(1).toUtf8());
+    return true;
+  }
+  if (name == QLatin1String(kFpjResultMessage)) {  // any page's, for the metrics
+    handler.page_status_.CountDispenser(message.IntArg(0), message.IntArg(1));
     return true;
   }
   if (!handler.main_window()) return false;

@@ -94,7 +94,15 @@ void OnInspectorClosed(WebKitWebInspector* inspector, gpointer) {
 }  // namespace
 
 OmbrixCefHandler::OmbrixCefHandler(WebKitWebContext* context, ManifestUtil& manifest)
-    : trust_(manifest.TrustPolicy(nullptr)), context_(context), manifest_(manifest) {}
+    : trust_(manifest.TrustPolicy(nullptr)),
+      print_(ombrix::MakeSilentPrint(manifest)),
+      context_(context),
+      manifest_(manifest) {}
+
+bool OmbrixCefHandler::HasView(WebKitWebView* view) const {
+  return std::any_of(browsers_.begin(), browsers_.end(),
+                     [view](const Browser& browser) { return browser.view == view; });
+}
 
 bool OmbrixCefHandler::ToolsAllowed() const {
   return !manifest_.disable_debug_tool_ && !(lockdown_ && lockdown_->on());
@@ -111,6 +119,7 @@ OmbrixCefHandler::~OmbrixCefHandler() {
     g_signal_handlers_disconnect_by_data(browser.window, this);
     gtk_widget_destroy(GTK_WIDGET(browser.window));
   }
+  print_.reset();  // its jobs are no longer followed
 }
 
 WebKitWebView* OmbrixCefHandler::NewView(WebKitWebView* related) {
@@ -163,6 +172,7 @@ void OmbrixCefHandler::ConnectViewSignals(WebKitWebView* view) {
   g_signal_connect(webkit_web_view_get_inspector(view), "closed", G_CALLBACK(OnInspectorClosed),
                    nullptr);
   g_signal_connect(view, "key-press-event", G_CALLBACK(OnKeyPress), this);
+  if (print_) print_->WatchView(view);
 }
 
 gboolean OmbrixCefHandler::OnKeyPress(GtkWidget* view, GdkEventKey* event, gpointer self) {
@@ -499,6 +509,10 @@ gboolean OmbrixCefHandler::OnUserMessage(WebKitWebView* view, WebKitUserMessage*
     return TRUE;
   }
   const ombrix::ProcessMessage decoded = ombrix::DecodeUserMessage(message);
+  if (decoded.name == QLatin1String(ombrix::kPrintMessage)) {
+    ombrix::CarryOutPrint(*handler, view, decoded);
+    return TRUE;
+  }
   return ombrix::DispatchProcessMessage(*handler, decoded) ? TRUE : FALSE;
 }
 

@@ -59,6 +59,10 @@ class OmbrixCefHandler {
   const ombrix::TrustedOrigins trust_;
   // What the main page is doing (loading, shown, restarting, hung, ...).
   ombrix::PageStatusBoard page_status_;
+  // Printing without a dialog ("print.silent"), else nullptr.
+  std::unique_ptr<ombrix::SilentPrint> print_;
+  // Whether view is one of the shell's windows' views.
+  bool HasView(WebKitWebView* view) const;
 
  private:
   struct Browser {

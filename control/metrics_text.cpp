@@ -87,6 +87,18 @@ std::string MetricsText(const MetricsFigures& f) {
   w.Family("ombrix_idle_resets_total", "counter",
            "Times the app started again at its first page after a spell without input.");
   w.Sample(Number(f.idle_resets));
+  w.Family("ombrix_dispenser_tickets_total", "counter",
+           "Tickets the dispenser handed out, over all pages.");
+  w.Sample(Number(f.dispenser_tickets));
+  w.Family("ombrix_dispenser_last_code", "gauge",
+           "The result code of the dispenser's latest command; 0 before any.");
+  w.Sample(Number(f.dispenser_last_code));
+  w.Family("ombrix_print_jobs_total", "counter", "Print jobs by how they ended.");
+  w.Sample(Number(f.print_completed), {{"state", "completed"}});
+  w.Sample(Number(f.print_stopped), {{"state", "stopped"}});
+  w.Sample(Number(f.print_canceled), {{"state", "canceled"}});
+  w.Sample(Number(f.print_aborted), {{"state", "aborted"}});
+  w.Sample(Number(f.print_failed), {{"state", "failed"}});
   return w.text();
 }
 

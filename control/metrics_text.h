@@ -20,6 +20,13 @@ struct MetricsFigures {
   int64_t resident_shell_bytes = 0;
   int64_t resident_web_bytes = 0;  // the shell's web processes together
   uint64_t idle_resets = 0;
+  uint64_t dispenser_tickets = 0;   // all pages' dispensers together
+  int64_t dispenser_last_code = 0;  // of the latest command, 0 before any
+  uint64_t print_completed = 0;
+  uint64_t print_stopped = 0;
+  uint64_t print_canceled = 0;
+  uint64_t print_aborted = 0;
+  uint64_t print_failed = 0;
 };
 
 // The content type of MetricsText's answer.

@@ -1,5 +1,7 @@
 #include "kiosk/page_status.h"
 
+#include <utility>
+
 namespace ombrix {
 
 const char* PageStateName(PageState state) {
@@ -55,6 +57,23 @@ void PageStatusBoard::CountLoad(bool ok) {
     ++counters_.loads_ok;
   } else {
     ++counters_.loads_failed;
+  }
+}
+
+void PageStatusBoard::CountDispenser(int tickets, int code) {
+  if (tickets > 0) counters_.dispenser_tickets += static_cast<unsigned long long>(tickets);
+  counters_.dispenser_last_code = code;
+}
+
+void PageStatusBoard::CountPrintJob(const QString& state) {
+  const std::pair<const char*, unsigned long long*> states[] = {
+      {"completed", &counters_.print_completed},
+      {"stopped", &counters_.print_stopped},
+      {"canceled", &counters_.print_canceled},
+      {"aborted", &counters_.print_aborted},
+      {"failed", &counters_.print_failed}};
+  for (const auto& known : states) {
+    if (state == QLatin1String(known.first)) ++*known.second;
   }
 }
 

@@ -40,6 +40,15 @@ struct PageCounters {
   unsigned long long restarts_hang = 0;
   unsigned long long restarts_memory = 0;
   unsigned long long idle_resets = 0;  // starts again at the first page after no input
+  // The dispenser, over all pages and their dispenser objects.
+  unsigned long long dispenser_tickets = 0;  // tickets handed out
+  int dispenser_last_code = 0;               // the latest command's result code
+  // Print jobs by how they ended.
+  unsigned long long print_completed = 0;
+  unsigned long long print_stopped = 0;
+  unsigned long long print_canceled = 0;
+  unsigned long long print_aborted = 0;
+  unsigned long long print_failed = 0;
 };
 
 class PageStatusBoard {
@@ -56,6 +65,11 @@ class PageStatusBoard {
   void CountRestart(RestartReason reason);
   void CountLoad(bool ok);
   void CountIdleReset() { ++counters_.idle_resets; }
+  // A dispenser command's outcome; negative tickets count as none.
+  void CountDispenser(int tickets, int code);
+  // A print job that ended as state ("completed", "stopped", "canceled",
+  // "aborted" or "failed"); other states are not counted.
+  void CountPrintJob(const QString& state);
 
  private:
   void Changed();

@@ -10,6 +10,7 @@
 #include "renderer/jsc_bridge.h"
 #include "renderer/object_tree.h"
 #include "renderer/page_messages.h"
+#include "renderer/page_print.h"
 #include "renderer/query_router.h"
 #include "util/log_text.h"
 #include "util/util_win.h"
@@ -84,9 +85,11 @@ OmbrixCefRender& OmbrixCefRender::Get() {
   return render;
 }
 
-void OmbrixCefRender::Initialize(WebKitWebExtension* extension, TrustedOrigins trust) {
+void OmbrixCefRender::Initialize(WebKitWebExtension* extension, TrustedOrigins trust,
+                                 bool print_silent) {
   extension_ = extension;
   trust_ = std::move(trust);
+  print_silent_ = print_silent;
   SetPageExtension(extension);
   g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), this);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
@@ -120,6 +123,7 @@ bool OmbrixCefRender::ForgetFrameContext(WebKitFrame* frame) {
   frame_contexts_.erase(it);
   QueryRouter::Get().OnContextReleased(token);
   CallbackRegistry::Get().ReleaseContext(token);
+  PagePrint::Get().OnContextReleased(token);
   return true;
 }
 
@@ -161,6 +165,10 @@ void OmbrixCefRender::OnContextCreated(WebKitWebPage* page, WebKitFrame* frame,
       main_frames_.erase(page);
     }
   }
+  if (print_silent_ && PrintsSilently(frame, context, trusted)) {
+    PagePrint::Get().Install(webkit_web_page_get_id(page), webkit_frame_is_main_frame(frame),
+                             context, token);
+  }
   if (!trusted) return;  // as in a plain browser: neither `ombrix` nor `cefQuery`
   if (!trust_.everyone()) Evaluate(context, kLockDocumentDomain);
 
@@ -190,6 +198,24 @@ bool OmbrixCefRender::TrustsFrame(WebKitFrame* frame, JSGlobalContextRef context
   if (origin == QLatin1String("file://") && webkit_frame_is_main_frame(frame)) return true;
   qDebug() << "no ombrix for a frame of" << origin << "whose document's origin is" << document;
   return false;
+}
+
+bool OmbrixCefRender::PrintsSilently(WebKitFrame* frame, JSGlobalContextRef context,
+                                     bool trusted) const {
+  if (trusted) return true;
+  if (webkit_frame_is_main_frame(frame)) return false;
+  const char* uri = webkit_frame_get_uri(frame);
+  const QString url = QString::fromUtf8(uri ? uri : "");
+  if (url != QLatin1String("about:blank") && url != QLatin1String("about:srcdoc") && !url.isEmpty())
+    return false;
+  return trust_.Trusts(DocumentOrigin(context));
+}
+
+JSGlobalContextRef OmbrixCefRender::ContextOfToken(ContextToken token) const {
+  for (const auto& frame : frame_contexts_) {
+    if (frame.second == token) return ContextOf(frame.first, webkit_script_world_get_default());
+  }
+  return nullptr;
 }
 
 void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context,
@@ -231,8 +257,15 @@ void OmbrixCefRender::RaiseWindowState(WebKitWebPage* page, const char* state) {
 gboolean OmbrixCefRender::OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message,
                                         gpointer self) {
   const char* name = webkit_user_message_get_name(message);
+  auto* render = static_cast<OmbrixCefRender*>(self);
   if (IsWindowStateMessage(name)) {
-    static_cast<OmbrixCefRender*>(self)->RaiseWindowState(page, name);
+    render->RaiseWindowState(page, name);
+    return TRUE;
+  }
+  if (!std::strcmp(name, kPrintResultMessage)) {
+    PagePrint::Get().OnResult(
+        DecodeMessage(name, webkit_user_message_get_parameters(message)),
+        [render](ContextToken token) { return render->ContextOfToken(token); });
     return TRUE;
   }
   return QueryRouter::Get().OnProcessMessageReceived(page, message);
@@ -256,5 +289,5 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
   const ombrix::TrustedOrigins trust =
       data.has_trusted_origins ? ombrix::TrustedOrigins::FromList(data.trusted_origins, nullptr)
                                : ombrix::TrustedOrigins::Everyone();
-  ombrix::OmbrixCefRender::Get().Initialize(extension, trust);
+  ombrix::OmbrixCefRender::Get().Initialize(extension, trust, data.print_silent);
 }

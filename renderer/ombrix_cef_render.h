@@ -21,7 +21,8 @@ namespace ombrix {
 class OmbrixCefRender {
  public:
   static OmbrixCefRender& Get();
-  void Initialize(WebKitWebExtension* extension, TrustedOrigins trust);
+  // print_silent: window.print() of a trusted frame asks the shell to print.
+  void Initialize(WebKitWebExtension* extension, TrustedOrigins trust, bool print_silent);
   WebKitWebExtension* extension() const { return extension_; }
 
  private:
@@ -41,9 +42,16 @@ class OmbrixCefRender {
   // Whether a frame's document gets the object tree and the query functions:
   // its address and its document's own origin are both of a trusted origin.
   bool TrustsFrame(WebKitFrame* frame, JSGlobalContextRef context) const;
+  // Whether a frame's window.print prints without a dialog: a trusted frame,
+  // or an about:blank or srcdoc one whose document has a trusted origin (a
+  // receipt laid out by its parent's script).
+  bool PrintsSilently(WebKitFrame* frame, JSGlobalContextRef context, bool trusted) const;
+  // The script context of the frame whose current document has token.
+  JSGlobalContextRef ContextOfToken(ContextToken token) const;
 
   WebKitWebExtension* extension_ = nullptr;
   TrustedOrigins trust_ = TrustedOrigins::Everyone();
+  bool print_silent_ = false;
   std::map<WebKitFrame*, ContextToken> frame_contexts_;
   std::map<WebKitWebPage*, WebKitFrame*> main_frames_;  // trusted ones only
   ContextToken next_token_ = 0;

@@ -39,6 +39,17 @@ bool IsWindowStateMessage(const char* name);
 // shell places its main window then too while it is still hidden.
 constexpr char kFrameLoadedMessage[] = "frameloaded";
 
+// Sent by the page's process after each dispenser command, for the shell's
+// metrics: the tickets it dispensed (sellbill only, else 0) and its result code.
+constexpr char kFpjResultMessage[] = "fpjresult";
+
+// Silent printing. The page asks the shell with "print" (ask number, whether
+// the main frame asks, the sub-frame's document, its base address, its
+// title); the shell answers with "printresult" (ask number, CUPS job id,
+// state, reason), once or more for each ask.
+constexpr char kPrintMessage[] = "print";
+constexpr char kPrintResultMessage[] = "printresult";
+
 // The arguments as a floating tuple; nullptr when there are none.
 GVariant* EncodeMessageArgs(const ProcessMessage& message);
 

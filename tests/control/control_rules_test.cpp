@@ -64,6 +64,9 @@ TEST(MetricsText, EveryFamilyHasHelpAndTypeAndLabelsAreEscaped) {
   figures.loads_ok = 3;
   figures.restarts_crash = 2;
   figures.resident_web_bytes = 1 << 20;
+  figures.dispenser_tickets = 5;
+  figures.dispenser_last_code = -103;
+  figures.print_failed = 1;
   const std::string text = MetricsText(figures);
   EXPECT_NE(text.find("ombrix_build_info{version=\"1.0 \\\"rc\\\"\\\\x\"} 1\n"), std::string::npos);
   EXPECT_NE(text.find("ombrix_page_state{state=\"hung\"} 1\n"), std::string::npos);
@@ -72,6 +75,10 @@ TEST(MetricsText, EveryFamilyHasHelpAndTypeAndLabelsAreEscaped) {
   EXPECT_NE(text.find("ombrix_web_process_restarts_total{reason=\"crash\"} 2\n"),
             std::string::npos);
   EXPECT_NE(text.find("ombrix_resident_bytes{process=\"web\"} 1048576\n"), std::string::npos);
+  EXPECT_NE(text.find("ombrix_dispenser_tickets_total 5\n"), std::string::npos);
+  EXPECT_NE(text.find("ombrix_dispenser_last_code -103\n"), std::string::npos);
+  EXPECT_NE(text.find("ombrix_print_jobs_total{state=\"failed\"} 1\n"), std::string::npos);
+  EXPECT_NE(text.find("ombrix_print_jobs_total{state=\"stopped\"} 0\n"), std::string::npos);
   // Each sample's family was announced just before, with a help and a type.
   std::istringstream lines(text);
   std::string family;
@@ -86,7 +93,7 @@ TEST(MetricsText, EveryFamilyHasHelpAndTypeAndLabelsAreEscaped) {
       EXPECT_EQ(line.rfind(family, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(families, 8);
+  EXPECT_EQ(families, 11);
 
   EXPECT_EQ(Health("shown", true).status, 200);
   EXPECT_EQ(Health("shown", true).body, "ok");

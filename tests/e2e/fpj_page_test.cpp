@@ -48,9 +48,13 @@ class FpjPageTest : public ShellTest {
 
 QJsonArray Pair(int first, const QJsonValue& second) { return QJsonArray{first, second}; }
 
+// The sales show in the shell's metrics, read while the page waits for "go".
 TEST_F(FpjPageTest, SaleCallsBackAndEverythingElseWaitsForIt) {
   StartSim({"--stock", "10", "--ticket-ms", "600"});
-  const QJsonObject r = RunPage(R"(
+  const int port = ombrix_test::LoopbackServer([](int, const std::string&) {}).port();
+  QJsonObject manifest = PageManifest("Dispenser");
+  manifest["metrics"] = QJsonObject{{"listen", QString("127.0.0.1:%1").arg(port)}};
+  shell_->WriteFile("web/index.html", TestPage(WithPort(R"(
     const r = {};
     r.open = ombrix.fpj.open(PORT);
     r.status = ombrix.fpj.getportstatus();
@@ -65,7 +69,11 @@ TEST_F(FpjPageTest, SaleCallsBackAndEverythingElseWaitsForIt) {
           r.left = left;
           r.closed = ombrix.fpj.close();
           r.statusAfterClose = ombrix.fpj.getportstatus();
-          report(r);
+          save(r, 'results.json', function() {
+            setInterval(function() {
+              if (ombrix.file.exist(ombrix.app.apppath() + '/go')) ombrix.app.exitapp();
+            }, 50);
+          });
         });
       });
     });
@@ -73,7 +81,22 @@ TEST_F(FpjPageTest, SaleCallsBackAndEverythingElseWaitsForIt) {
     r.resetBusy = ombrix.fpj.reset(function() { r.resetCalled = true; });
     r.lastBusy = ombrix.fpj.getlastcode();
     r.closeBusy = ombrix.fpj.close();
-  )");
+  )")));
+  shell_->WriteManifest(manifest);
+  shell_->Start();
+  const QJsonObject r = shell_->WaitForResults(milliseconds(60000));
+  // 2 + 1 tickets; the latest command, querybillnum, answered the stock left.
+  const std::string metrics = "curl -s -m 5 http://127.0.0.1:" + std::to_string(port) + "/metrics";
+  std::string text;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        text = e2e::Run(metrics);
+        return text.find("\nombrix_dispenser_last_code 7\n") != std::string::npos;
+      },
+      milliseconds(10000)))
+      << text;
+  EXPECT_NE(text.find("\nombrix_dispenser_tickets_total 3\n"), std::string::npos);
+  shell_->WriteFile("go", "");
   EXPECT_EQ(r["open"].toInt(), 0);
   EXPECT_EQ(r["status"].toInt(), 0);
   EXPECT_EQ(r["appversion"].toString(), "1.0");
