@@ -42,6 +42,23 @@ QString MetricsRowText(const ManifestUtil& manifest) {
                                          : QStringLiteral(", bearer token required"));
 }
 
+// How window.print() prints: the values as written ("" for a default).
+QString PrintRowText(const ManifestUtil& manifest) {
+  if (!manifest.print_silent_) return QStringLiteral("with the engine's dialog");
+  QStringList parts{QStringLiteral("silent")};
+  const auto add = [&parts](const char* key, const QJsonValue& value) {
+    if (value.isString())
+      parts << QStringLiteral("%1 %2").arg(QLatin1String(key), value.toString());
+    if (value.isDouble())
+      parts << QStringLiteral("%1 %2").arg(QLatin1String(key)).arg(value.toDouble());
+  };
+  add("printer", manifest.print_printer_);
+  add("paper", manifest.print_paper_);
+  add("margins_mm", manifest.print_margins_mm_);
+  add("copies", manifest.print_copies_);
+  return parts.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 QString BuildVersionPage(const VersionRows& rows) {
@@ -69,6 +86,7 @@ VersionRows ManifestRows(const ManifestUtil& manifest) {
       {QStringLiteral("Trusted origins"), TrustedOriginsText(manifest)},
       {QStringLiteral("Kiosk"), KioskText(manifest)},
       {QStringLiteral("Metrics"), MetricsRowText(manifest)},
+      {QStringLiteral("Print"), PrintRowText(manifest)},
   };
 }
 

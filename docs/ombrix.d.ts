@@ -322,6 +322,17 @@ declare namespace Ombrix {
       'windowstate.hide';
 
   type WindowStateEvent = CustomEvent<{state: WindowState}>;
+
+  /** `detail` of the `printresult` event ("print": {"silent": true}). */
+  interface PrintResult {
+    /** The CUPS job id; 0 when the print never reached the queue. */
+    job: number;
+    state: 'completed' | 'stopped' | 'canceled' | 'aborted' | 'failed';
+    /** The printer's state reason ("media-empty", "paused"), or why it failed; "" for none. */
+    reason: string;
+  }
+
+  type PrintResultEvent = CustomEvent<PrintResult>;
 }
 
 /**
@@ -342,4 +353,12 @@ interface WindowEventMap {
    * maximised or restored (and after its size changes).
    */
   windowstate: Ombrix.WindowStateEvent;
+}
+
+interface DocumentEventMap {
+  /**
+   * Raised at the printing frame's `document` for each state of a silent
+   * print's job: once it ends, and each time it stops.
+   */
+  printresult: Ombrix.PrintResultEvent;
 }

@@ -369,7 +369,36 @@ function sell() {
   }
 }
 
+// A receipt laid out in the hidden frame prints alone; its document hears the
+// job's outcome as "printresult" events.
+let receiptNumber = 0;
+function printReceipt() {
+  const frame = /** @type {HTMLIFrameElement} */ (el('receipt'));
+  const doc = frame.contentDocument;
+  if (!doc) return;
+  const number = ++receiptNumber;
+  doc.open();
+  doc.write('<!DOCTYPE html><title>ombrix demo receipt ' + number + '</title>' +
+            '<style>@page { margin: 4mm } body { font: 12px monospace }</style>' +
+            '<h1>Receipt ' + number + '</h1><p>' + escapeHtml(new Date().toLocaleString()) +
+            '</p><p>Thank you for your visit.</p>');
+  doc.close();
+  const state = el('receipt-state');
+  doc.addEventListener('printresult', (event) => {
+    const result = /** @type {Ombrix.PrintResultEvent} */ (event).detail;
+    const text = 'receipt ' + number + ': ' + result.state +
+        (result.reason ? ' (' + result.reason + ')' : '') +
+        (result.job ? ', job ' + result.job : '');
+    const kind = result.state === 'completed' ? 'ok' : result.state === 'stopped' ? 'busy' : 'error';
+    showState(state, text, kind);
+    log('tickets', text, kind === 'busy' ? '' : kind);
+  });
+  showState(state, 'printing receipt ' + number + '...', 'busy');
+  frame.contentWindow && frame.contentWindow.print();
+}
+
 function setUpTickets() {
+  onClick('receipt-print', printReceipt);
   field('fpj-device').value = params.device || '';
   onClick('fpj-connect', connect);
   onClick('fpj-disconnect', () => {
