@@ -149,7 +149,10 @@ QString PrinterReason(const QStringList& reasons) {
   return QString();
 }
 
-int NextPollDelayMs(qint64 elapsed_ms) { return elapsed_ms < 10000 ? 100 : 1000; }
+int NextPollDelayMs(qint64 elapsed_ms) {
+  if (elapsed_ms < 2000) return 25;  // a receipt is usually done by then
+  return elapsed_ms < 10000 ? 100 : 1000;
+}
 
 QByteArray PrintResultScript(int job, const QString& state, const QString& reason) {
   QJsonObject detail;

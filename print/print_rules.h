@@ -69,8 +69,9 @@ bool IsFinalOutcome(const QString& outcome);
 // "-error", "-warning" or "-report" ending ("media-empty"); "" for none.
 QString PrinterReason(const QStringList& reasons);
 
-// How long after the submission the job is asked about again: every 100 ms
-// for the first 10 s, then every second. Followed for 10 minutes at most.
+// How long after the submission the job is asked about again: every 25 ms
+// for the first 2 s, every 100 ms up to 10 s, then every second. Followed for
+// 10 minutes at most.
 int NextPollDelayMs(qint64 elapsed_ms);
 constexpr qint64 kFollowLimitMs = 10 * 60 * 1000;
 
