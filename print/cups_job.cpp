@@ -44,6 +44,12 @@ QStringList Keywords(ipp_t* response, const char* name) {
   return words;
 }
 
+// An enum attribute of an answer (a state); 0 when the answer has none.
+int EnumOf(ipp_t* response, const char* name) {
+  ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ENUM);
+  return attribute ? ippGetInteger(attribute, 0) : 0;
+}
+
 // The job's state (0 when unknown).
 int AskJobState(http_t* http, int job) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
@@ -54,9 +60,7 @@ int AskJobState(http_t* http, int job) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                "job-state");
   ipp_t* response = cupsDoRequest(http, request, "/");
-  int state = 0;
-  if (ipp_attribute_t* attribute = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
-    state = ippGetInteger(attribute, 0);
+  const int state = EnumOf(response, "job-state");
   ippDelete(response);
   return state;
 }
@@ -72,9 +76,7 @@ int AskPrinterState(http_t* http, const char* printer, QStringList* reasons) {
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
                 wanted);
   ipp_t* response = cupsDoRequest(http, request, "/");
-  int state = 0;
-  if (ipp_attribute_t* attribute = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
-    state = ippGetInteger(attribute, 0);
+  const int state = EnumOf(response, "printer-state");
   *reasons = Keywords(response, "printer-state-reasons");
   ippDelete(response);
   return state;
@@ -142,57 +144,77 @@ void CupsJobs::Post(const Reporter& report, JobReport job_report) {
       call, [](gpointer data) { delete static_cast<Call*>(data); });
 }
 
-void CupsJobs::Follow(const JobRequest& request, const Reporter& report) {
-  const QByteArray pdf = QFile::encodeName(request.pdf_path);
-  Connection connection;
-  if (!connection.http) {
-    QFile::remove(request.pdf_path);
-    qDebug() << "print: CUPS does not answer at" << cupsServer();
-    Post(report, JobReport{0, QStringLiteral("failed"), QStringLiteral("cups-unavailable")});
-    return;
-  }
-  const QByteArray wanted = request.printer.toUtf8();
-  cups_dest_t* dest =
-      cupsGetNamedDest(connection.http, wanted.isEmpty() ? nullptr : wanted.constData(), nullptr);
-  if (!dest) {
-    QFile::remove(request.pdf_path);
-    const QString reason = cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE
-                               ? QStringLiteral("cups-unavailable")
-                               : QStringLiteral("no-such-printer");
-    qDebug() << "print: no printer"
-             << (wanted.isEmpty() ? QStringLiteral("(default)") : request.printer)
-             << cupsLastErrorString();
-    Post(report, JobReport{0, QStringLiteral("failed"), reason});
-    return;
-  }
-  const QByteArray printer = dest->name;
-  cupsFreeDests(1, dest);
+namespace {
 
+// The queue a job goes to: the one asked for, or the default destination;
+// "" with the reason the page hears when there is none.
+QByteArray Destination(http_t* http, const QString& asked, QString* reason) {
+  const QByteArray wanted = asked.toUtf8();
+  cups_dest_t* dest =
+      cupsGetNamedDest(http, wanted.isEmpty() ? nullptr : wanted.constData(), nullptr);
+  if (!dest) {
+    *reason = cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE
+                  ? QStringLiteral("cups-unavailable")
+                  : QStringLiteral("no-such-printer");
+    qDebug() << "print: no printer" << (wanted.isEmpty() ? QStringLiteral("(default)") : asked)
+             << cupsLastErrorString();
+    return QByteArray();
+  }
+  const QByteArray name = dest->name;
+  cupsFreeDests(1, dest);
+  return name;
+}
+
+// Hands the request's PDF to printer; the job id, or 0 with the reason.
+int SendPdf(http_t* http, const QByteArray& printer, const JobRequest& request, QString* reason) {
   cups_option_t* options = nullptr;
   int option_count = 0;
   for (const auto& option : request.options)
     option_count =
         cupsAddOption(option.first.constData(), option.second.constData(), option_count, &options);
+  const QByteArray pdf = QFile::encodeName(request.pdf_path);
   const QByteArray title = request.title.toUtf8();
-  const int job = cupsPrintFile2(connection.http, printer.constData(), pdf.constData(),
-                                 title.constData(), option_count, options);
+  const int job = cupsPrintFile2(http, printer.constData(), pdf.constData(), title.constData(),
+                                 option_count, options);
   cupsFreeOptions(option_count, options);
-  QFile::remove(request.pdf_path);
-  if (job <= 0) {
-    qDebug() << "print: the queue" << printer << "took no job:" << cupsLastErrorString();
-    Post(report, JobReport{0, QStringLiteral("failed"), FailureReason()});
+  if (job > 0) {
+    qDebug() << "print: job" << job << "on" << printer;
+    return job;
+  }
+  qDebug() << "print: the queue" << printer << "took no job:" << cupsLastErrorString();
+  *reason = FailureReason();
+  return 0;
+}
+
+}  // namespace
+
+void CupsJobs::Follow(const JobRequest& request, const Reporter& report) {
+  Connection connection;
+  QString reason = QStringLiteral("cups-unavailable");
+  QByteArray printer;
+  int job = 0;
+  if (!connection.http) {
+    qDebug() << "print: CUPS does not answer at" << cupsServer();
+  } else if (!(printer = Destination(connection.http, request.printer, &reason)).isEmpty()) {
+    job = SendPdf(connection.http, printer, request, &reason);
+  }
+  QFile::remove(request.pdf_path);  // CUPS has its own copy, or there is no job
+  if (!job) {
+    Post(report, JobReport{0, QStringLiteral("failed"), reason});
     return;
   }
-  qDebug() << "print: job" << job << "on" << printer;
+  Watch(connection.http, printer, job, report);
+}
 
+void CupsJobs::Watch(http_t* http, const QByteArray& printer, int job, const Reporter& report) {
   QElapsedTimer elapsed;
   elapsed.start();
   QString last;
   while (elapsed.elapsed() < kFollowLimitMs) {
     if (!Pause(NextPollDelayMs(elapsed.elapsed()))) return;
     QStringList reasons;
-    const int printer_state = AskPrinterState(connection.http, printer.constData(), &reasons);
-    const int job_state = AskJobState(connection.http, job);
+    const int printer_state = AskPrinterState(http, printer.constData(), &reasons);
+    const int job_state = AskJobState(http, job);
     const QString outcome = JobOutcome(job_state, printer_state);
     if (outcome == last) continue;
     qDebug() << "print: job" << job << "state" << job_state << "printer" << printer_state

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+typedef struct _http_s http_t;
+
 namespace ombrix {
 
 struct JobRequest {
@@ -50,7 +52,10 @@ class CupsJobs {
     std::condition_variable wake;
     bool stopping = false;
   };
+  // On the job's thread: submits the PDF, then Watch follows the job.
   void Follow(const JobRequest& request, const Reporter& report);
+  // Asks about the job until it ends, 10 minutes pass or the shell ends.
+  void Watch(http_t* http, const QByteArray& printer, int job, const Reporter& report);
   // Waits ms or until stopping; false when stopping.
   bool Pause(int ms);
   void Post(const Reporter& report, JobReport job_report);

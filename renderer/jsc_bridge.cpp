@@ -133,6 +133,13 @@ JSValueRef Evaluate(JSContextRef context, const QByteArray& script) {
   return exception ? nullptr : result;
 }
 
+QString EvaluateString(JSContextRef context, const QByteArray& script) {
+  const JSValueRef value = Evaluate(context, script);
+  if (!value) return QString();
+  const JsValue text = JsValue::Borrow(context, value);
+  return text.IsString() ? text.GetStringValue() : QString();
+}
+
 JSObjectRef GetObject(JSContextRef context, JSObjectRef object, const char* name) {
   JSStringRef property = JSStringCreateWithUTF8CString(name);
   JSValueRef value = JSObjectGetProperty(context, object, property, nullptr);

@@ -40,6 +40,8 @@ void DefineReadOnly(JSContextRef context, JSObjectRef object, const char* name, 
 
 // Runs script in context; the result, or nullptr when it threw.
 JSValueRef Evaluate(JSContextRef context, const QByteArray& script);
+// The string script gives; "" when it threw or gave anything else.
+QString EvaluateString(JSContextRef context, const QByteArray& script);
 
 JSObjectRef GetObject(JSContextRef context, JSObjectRef object, const char* name);
 

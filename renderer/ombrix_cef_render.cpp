@@ -62,10 +62,7 @@ JSGlobalContextRef ContextOf(WebKitFrame* frame, WebKitScriptWorld* world) {
 // The origin the engine gave the document (read before any page script runs):
 // "null" for a sandboxed one, whatever its address.
 QString DocumentOrigin(JSGlobalContextRef context) {
-  const JSValueRef value = Evaluate(context, "self.origin");
-  if (!value) return QString();
-  const JsValue origin = JsValue::Borrow(context, value);
-  return origin.IsString() ? origin.GetStringValue() : QString();
+  return EvaluateString(context, "self.origin");
 }
 
 // A trusted document cannot widen its origin to its parent domain, so a frame

@@ -21,12 +21,6 @@ const char kFrameDocument[] = R"((function() {
 // A receipt is a few kilobytes; a document past this is not sent.
 constexpr int kMaxDocumentBytes = 16 * 1024 * 1024;
 
-QString StringOf(JSContextRef context, JSValueRef value) {
-  if (!value) return QString();
-  const JsValue text = JsValue::Borrow(context, value);
-  return text.IsString() ? text.GetStringValue() : QString();
-}
-
 }  // namespace
 
 PagePrint& PagePrint::Get() {
@@ -55,11 +49,10 @@ void PagePrint::Ask(std::uint64_t page_id, bool main_frame, JSContextRef context
   QString base;
   QString title;
   if (main_frame) {
-    title = StringOf(context, Evaluate(context, "document.title"));
+    title = EvaluateString(context, "document.title");
   } else {
     const QJsonObject document =
-        QJsonDocument::fromJson(StringOf(context, Evaluate(context, kFrameDocument)).toUtf8())
-            .object();
+        QJsonDocument::fromJson(EvaluateString(context, kFrameDocument).toUtf8()).object();
     html = document.value(QStringLiteral("html")).toString();
     base = document.value(QStringLiteral("base")).toString();
     title = document.value(QStringLiteral("title")).toString();

@@ -19,10 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/median.h"
 #include "bench/common/shell_process.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -108,11 +111,6 @@ std::vector<double> IdleResets(int port, int rounds) {
     times.push_back(ms);
   }
   return times;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? -1 : values[values.size() / 2];
 }
 
 }  // namespace

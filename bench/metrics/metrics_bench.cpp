@@ -22,10 +22,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/median.h"
 #include "bench/common/shell_process.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -45,12 +48,6 @@ ombrix.file.write(ombrix.app.apppath() + '/results.json',
                   JSON.stringify({us: times[times.length >> 1]}),
                   function() { ombrix.app.exitapp(); });
 </script></body></html>)";
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return -1;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 int FreePort() {
   ombrix_test::LoopbackServer probe([](int, const std::string&) {});

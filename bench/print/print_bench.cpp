@@ -22,9 +22,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/median.h"
 #include "bench/common/shell_process.h"
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -138,11 +141,6 @@ std::vector<double> LpPrints(int rounds, const QString& pdf, const QString& tag)
     times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
   return times;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? -1 : values[values.size() / 2];
 }
 
 }  // namespace

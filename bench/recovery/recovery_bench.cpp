@@ -20,10 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/median.h"
 #include "bench/common/shell_process.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -127,11 +130,6 @@ double ServerBack(double* wait_ms) {
   }
   *wait_ms = std::chrono::duration<double, std::milli>(Clock::now() - back).count();
   return UntilLoad(app->path(), 0, back);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? -1 : values[values.size() / 2];
 }
 
 }  // namespace
