@@ -1,5 +1,6 @@
 #include "device/fpj_reader.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "device/fpj_frame.h"
@@ -12,7 +13,7 @@ bool HoldsWholeFrame(const QByteArray& bytes) {
   return length > 0 && bytes.size() >= length;
 }
 
-int ClampWait(qint64 ms) { return int(qBound<qint64>(0, ms, std::numeric_limits<int>::max())); }
+int ClampWait(qint64 ms) { return int(std::clamp<qint64>(ms, 0, std::numeric_limits<int>::max())); }
 
 }  // namespace
 

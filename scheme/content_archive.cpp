@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHash>
 #include <QMimeDatabase>
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <mutex>
@@ -231,7 +232,7 @@ qint64 ContentArchive::OpenEntry(const QString& name) {
 qint64 ContentArchive::ReadEntry(char* buffer, qint64 capacity) {
   if (!entry_) return -1;
   Entry& entry = *entry_;
-  const unsigned room = unsigned(qBound<qint64>(0, qMin(capacity, entry.remaining), 1 << 30));
+  const unsigned room = unsigned(std::clamp<qint64>(qMin(capacity, entry.remaining), 0, 1 << 30));
   if (room == 0) return 0;
   if (!entry.deflated) {
     const int n = entry.ReadRaw(Zip(zip_), buffer, room);

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "util/log_text.h"
+#include "util/settings_text.h"
 #include "util/util_win.h"
 
 namespace ombrix {
@@ -49,8 +50,10 @@ bool IsValueName(const QString& name) {
 }
 
 std::unique_ptr<QSettings> NewRootSettings(const QString& root) {
-  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                     QLatin1String(kOrganization), root);
+  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                              QLatin1String(kOrganization), root);
+  UseUtf8Text(*settings);
+  return settings;
 }
 
 // Whether Qt parses the whole file. Qt keeps a file's parsed form for the
@@ -62,6 +65,7 @@ bool ParsesCleanly(const QString& file_name) {
   QTemporaryFile copy;
   if (!copy.open() || copy.write(file.readAll()) < 0 || !copy.flush()) return true;
   QSettings alone(copy.fileName(), QSettings::IniFormat);
+  UseUtf8Text(alone);
   alone.allKeys();
   return alone.status() != QSettings::FormatError;
 }
@@ -212,6 +216,7 @@ KeyWriter OpenKeyForWriting(const QString& path, const QString& value_name, bool
   reader.reset();
   EnsureFileExists(file_name);
   writer.settings = std::make_unique<QSettings>(file_name, QSettings::IniFormat);
+  UseUtf8Text(*writer.settings);
   if (!group.isEmpty()) writer.settings->beginGroup(group);
   return writer;
 }

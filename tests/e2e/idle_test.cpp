@@ -32,8 +32,11 @@ const char kFirstPage[] = R"(
 )";
 
 // The second page says it is there with the customer's data; this one also
-// cancels the first warning it gets and notes each one.
+// cancels the first warning it gets and notes each one. Its colour tells it
+// from the countdown and from the window before the page paints.
+const char kSecondPageColour[] = "#2E8B57";
 const char kSecondPage[] = R"(
+  document.documentElement.style.background = '#2E8B57';
   let keys = 0;
   document.addEventListener('keydown', function() { save({keys: ++keys}, 'keys.json'); });
   const warnings = [];
@@ -114,7 +117,9 @@ TEST_F(IdleTest, ALeftCounterStartsAgainAtItsFirstPageWithTheCustomersDataWiped)
 TEST_F(IdleTest, InputAndACancelledWarningKeepTheSessionAndTheShellsCountdownEndsWithAClick) {
   StartApp({{"idle_reset_seconds", 4}, {"idle_warning_seconds", 2}});
   shell_->WaitForResults(milliseconds(20000), "second.json");
-  const std::string page = CenterColour();
+  const std::string page = kSecondPageColour;
+  ASSERT_TRUE(WaitFor([&] { return CenterColour() == page; }, milliseconds(5000)))
+      << CenterColour();
   // A customer who types for longer than the reset time is never warned: each
   // key is typed once the page has seen the one before.
   x_->X("xdotool mousemove " + std::to_string(center_x_) + " " + std::to_string(center_y_));
@@ -147,7 +152,8 @@ TEST_F(IdleTest, InputAndACancelledWarningKeepTheSessionAndTheShellsCountdownEnd
       << CenterColour() << " (the page: " << page << ")";
   // A click ends the countdown, and the page stays.
   x_->X("xdotool click 1");
-  EXPECT_TRUE(WaitFor([&] { return CenterColour() == page; }, milliseconds(3000)));
+  EXPECT_TRUE(WaitFor([&] { return CenterColour() == page; }, milliseconds(3000)))
+      << CenterColour() << " (the page: " << page << ")";
   EXPECT_EQ(Resets(), 0u);
 
   // Left alone again and not cancelled: the reset comes, and the first page finds nothing.

@@ -128,6 +128,37 @@ TEST(Store, BrokenSharedFileLeavesTheUsersFileInPlace) {
   QFile::remove(folder + "/ombrix.conf");
 }
 
+// Qt 5 wrote a store's non-ASCII text escaped ("\x503c"), Qt 6 writes it as
+// UTF-8: a file of either reads the same in this build, and this build writes
+// what Qt 6 writes, byte for byte, a character beyond the BMP included.
+TEST(Store, FilesOfEitherQtReadTheSameAndWritesAreUtf8) {
+  const QString file = Home().path() + "/config/ombrix/HKEY_CLASSES_ROOT.conf";
+  const QString key = "HKEY_CLASSES_ROOT\\Software\\Omx\\Fixture";
+  const QString expected = QString::fromUtf8(
+      "{\"Name\":\"值 ✓ ключ \\\"q\\\" = [x]\",\"Plain\":\"1\",\"Émoji\":\"😀 ok\","
+      "\"组/名字\":\"Ä;ß\"}");
+  auto fixture = [](const char* name) {
+    QFile in(QStringLiteral(OMBRIX_STORE_FIXTURES "/") + name);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+  };
+  for (const char* name : {"store-written-by-qt5.conf", "store-written-by-qt6.conf"}) {
+    ASSERT_FALSE(fixture(name).isEmpty()) << name;
+    WriteFile(file, fixture(name));
+    EXPECT_EQ(GetRegValue(key).toStdString(), expected.toStdString()) << name;
+  }
+
+  QFile::remove(file);
+  EXPECT_TRUE(SetRegValue(key, QString::fromUtf8("组/名字"), QString::fromUtf8("Ä;ß")));
+  EXPECT_TRUE(SetRegValue(key, QString::fromUtf8("Émoji"), QString::fromUtf8("😀 ok")));
+  EXPECT_TRUE(SetRegValue(key, "Plain", "1"));
+  EXPECT_TRUE(SetRegValue(key, "Name", QString::fromUtf8("值 ✓ ключ \"q\" = [x]")));
+  QFile written(file);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll(), fixture("store-written-by-qt6.conf"));
+  EXPECT_EQ(GetRegValue(key).toStdString(), expected.toStdString());
+  QFile::remove(file);
+}
+
 TEST(Store, TwoProcessesWritingAtOnceLoseNoValue) {
   const QString key = "HKEY_USERS\\Omx\\Race";
   pid_t writers[2];
