@@ -1,7 +1,6 @@
 #include "api/download_file.h"
 
 #include <fcntl.h>
-#include <gio/gunixinputstream.h>
 #include <libsoup/soup.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,8 +15,8 @@
 #include <system_error>
 #include <thread>
 
+#include "api/download_transfer.h"
 #include "scheme/content_archive.h"
-#include "scheme/entry_stream.h"
 #include "util/log_text.h"
 #include "util/url_text.h"
 #include "util/util_win.h"
@@ -26,10 +25,9 @@ namespace ombrix {
 namespace {
 
 const char kWrongArguments[] = "下载文件失败，请传入正确的参数";
-// The body is read and written in pieces of at most this size.
-constexpr gsize kPiece = 1024 * 1024;
-// A server that sends nothing for this long fails the download.
-constexpr guint kStallSeconds = 30;
+// How long a stopped download may take to let go of its target, so that a
+// page that starts it again at once finds the target free.
+constexpr int kCloseWaitMs = 1000;
 
 // The engine's own identity, handed over by the shell; servers and CDNs that
 // refuse anonymous clients see the browser they expect.
@@ -38,41 +36,25 @@ QByteArray& UserAgent() {
   return *user_agent;
 }
 
-SoupSession* Session() {
-  // Several downloads from one server run side by side rather than queueing.
-  // No proxy resolver is set, so the session asks GIO's default one, as the
-  // engine's own requests do.
-  static SoupSession* session = soup_session_new_with_options(
-      "timeout", kStallSeconds, "max-conns", 64, "max-conns-per-host", 16, "user-agent",
-      UserAgent().isEmpty() ? nullptr : UserAgent().constData(), nullptr);
-  return session;
-}
-
 // client: addresses name entries of the content archive, served as the
 // scheme serves them to pages.
 bool IsClientUrl(const QString& url) {
   return url.startsWith(QLatin1String("client:"), Qt::CaseInsensitive);
 }
 
-// One download: the target file, the request and its progress. Every step runs
-// on the page's thread, driven by the session's callbacks.
+// One download as the page sees it: its callbacks, abort and the page's going.
+// The transfer itself runs on a thread of its own (DownloadTransfer), which
+// reports here, on the page's thread.
 class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<DownloadFile> {
  public:
   DownloadFile(std::shared_ptr<OmbrixCefExecuteCallbackHandler> handler, int uuid, QString url,
                QString path, ContextToken token)
       : CallbackWorker(std::move(handler), uuid),
         url_(std::move(url)),
-        file_(path),
-        token_(token),
-        cancellable_(g_cancellable_new()),
-        buffer_(kPiece, Qt::Uninitialized) {}
-  ~DownloadFile() override {
-    g_object_unref(cancellable_);
-    if (message_) g_object_unref(message_);
-    if (body_) g_object_unref(body_);
-  }
+        path_(std::move(path)),
+        token_(token) {}
 
-  // Creates the target's folder, truncates the target and sends the request.
+  // Creates the target's folder, truncates the target and starts the transfer.
   void Start();
   // The page asked to stop: onabort follows, if the download still runs.
   void Abort();
@@ -81,36 +63,23 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
 
   ContextToken token() const { return token_; }
   bool succeeded() const { return succeeded_; }
-  qint64 received() const { return received_; }
-  qint64 total() const { return total_; }
+  qint64 received() const { return transfer_ ? transfer_->received() : 0; }
+  qint64 total() const { return transfer_ ? transfer_->total() : -1; }
 
  private:
-  using Holder = std::shared_ptr<DownloadFile>;
-  static void OnSent(GObject* source, GAsyncResult* result, gpointer data);
-  static void OnRead(GObject* source, GAsyncResult* result, gpointer data);
-  gpointer Hold() { return new Holder(shared_from_this()); }
-  // Creates and locks the target, then empties it; false when it cannot be written.
-  bool OpenTarget();
+  // Creates and locks the target, then empties it; -1 when it cannot be written.
+  int OpenTarget();
+  DownloadSource Source() const;
+  bool StartThread();
   void FailSoon();
-  // An entry of the content archive, looked up on a thread of its own.
-  void StartFromArchive();
-  void OnEntryOpened(qint64 size, int stream_fd);
-  void ReadNext();
-  void Finish(bool ok);
+  void Finish(bool ok, unsigned status);
 
   QString url_;
-  QFile file_;
+  QString path_;
   ContextToken token_;
-  GCancellable* cancellable_;
-  SoupMessage* message_ = nullptr;
-  GInputStream* body_ = nullptr;
-  QByteArray buffer_;
+  std::shared_ptr<DownloadTransfer> transfer_;
   bool running_ = false;
   bool succeeded_ = false;
-  guint archive_status_ = 0;  // a client: download's answer (200 or 404)
-  qint64 received_ = 0;
-  qint64 total_ = -1;  // unknown until the answer says
-  qint64 expected_ = -1;
 };
 
 // This family's downloads by identifier: what abort looks up, and what a
@@ -141,15 +110,14 @@ void ListenForGonePages() {
   CallbackRegistry::Get().AddReleaseListener(CancelDownloadsOf);
 }
 
-bool DownloadFile::OpenTarget() {
-  const QString path = file_.fileName();
-  QDir().mkpath(QFileInfo(path).absolutePath());
+int DownloadFile::OpenTarget() {
+  QDir().mkpath(QFileInfo(path_).absolutePath());
   // Never waits: a pipe nobody reads fails rather than holding the page.
-  const int fd = ::open(QFile::encodeName(path).constData(),
+  const int fd = ::open(QFile::encodeName(path_).constData(),
                         O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) {
-    qDebug() << "download target cannot be made:" << LogText(path) << strerror(errno);
-    return false;
+    qDebug() << "download target cannot be made:" << LogText(path_) << strerror(errno);
+    return -1;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // A lock the kernel drops with the descriptor: two downloads (of any page, of
@@ -158,139 +126,77 @@ bool DownloadFile::OpenTarget() {
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   if (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    qDebug() << "download target is being written by another download:" << LogText(path);
+    qDebug() << "download target is being written by another download:" << LogText(path_);
     ::close(fd);
-    return false;
+    return -1;
   }
   struct stat info {};
   const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if ((regular && ftruncate(fd, 0) != 0) ||
-      !file_.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-    qDebug() << "download target not writable:" << LogText(path);
+  if (regular && ftruncate(fd, 0) != 0) {
+    qDebug() << "download target not writable:" << LogText(path_);
     ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+DownloadSource DownloadFile::Source() const {
+  DownloadSource source;
+  if (IsClientUrl(url_)) {
+    source.from_archive = true;
+    source.archive_path = GetFullPathInExecutionDirectory(ContentArchiveFileName());
+    source.entry = EntryNameFromUrl(url_);
+  } else {
+    // Encoded as the engine encodes an address: UTF-8, percent-encoded path and
+    // query, an international host in its ASCII form.
+    source.url = EncodedUrl(url_);
+    source.user_agent = UserAgent();
+  }
+  return source;
+}
+
+void DownloadFile::Start() {
+  qDebug() << "download to" << LogText(path_);
+  running_ = true;
+  // A target that cannot be written fails before anything is asked of a server.
+  const int fd = OpenTarget();
+  if (fd < 0) return FailSoon();
+  transfer_ = std::make_shared<DownloadTransfer>(Source(), fd);
+  if (!StartThread()) FailSoon();
+}
+
+// The thread's last hold on this download goes back to the page's thread with
+// its end, so the download is never destroyed on the transfer's thread.
+bool DownloadFile::StartThread() {
+  try {
+    std::thread([owner = shared_from_this(), transfer = transfer_]() mutable {
+      DownloadTransfer::Listener listener;
+      listener.progress = [&owner] {
+        PostCompletion(owner, QStringLiteral("downloadprocess"), owner.get(), false);
+      };
+      listener.finished = [&owner](bool ok, unsigned status) {
+        PostToMainThread([owner = std::move(owner), ok, status] { owner->Finish(ok, status); });
+      };
+      transfer->Run(listener);
+    }).detach();
+  } catch (const std::system_error&) {
+    qDebug() << "download: no thread for the transfer";
     return false;
   }
   return true;
 }
 
-void DownloadFile::Start() {
-  qDebug() << "download to" << LogText(file_.fileName());
-  running_ = true;
-  // A target that cannot be written fails before anything is asked of a server.
-  if (!OpenTarget()) return FailSoon();
-  if (IsClientUrl(url_)) return StartFromArchive();
-  // Encoded as the engine encodes an address: UTF-8, percent-encoded path and
-  // query, an international host in its ASCII form.
-  const QByteArray url = EncodedUrl(url_);
-  message_ = url.isEmpty() ? nullptr : soup_message_new("GET", url.constData());
-  if (!message_) {
-    qDebug() << "download: not a URL:" << LogText(url_);
-    return FailSoon();
-  }
-  soup_session_send_async(Session(), message_, G_PRIORITY_DEFAULT, cancellable_, OnSent, Hold());
-}
-
 void DownloadFile::FailSoon() {
   // Reported like any other error, after download has returned its id.
-  PostToMainThread([self = shared_from_this()] { self->Finish(false); });
+  PostToMainThread([self = shared_from_this()] { self->Finish(false, 0); });
 }
 
-void DownloadFile::StartFromArchive() {
-  const QString archive_path = GetFullPathInExecutionDirectory(ContentArchiveFileName());
-  const QString name = EntryNameFromUrl(url_);
-  const std::shared_ptr<DownloadFile> self = shared_from_this();
-  try {
-    std::thread([self, archive_path, name] {
-      auto archive = std::make_unique<ContentArchive>();
-      const qint64 size = archive->Open(archive_path) ? archive->OpenEntry(name) : -1;
-      const int fd = size >= 0 ? StreamEntry(std::move(archive)) : -1;
-      PostToMainThread([self, size, fd] { self->OnEntryOpened(size, fd); });
-    }).detach();
-  } catch (const std::system_error&) {
-    FailSoon();
-  }
-}
-
-void DownloadFile::OnEntryOpened(qint64 size, int stream_fd) {
-  if (!running_) {
-    if (stream_fd >= 0) close(stream_fd);
-    return;
-  }
-  if (stream_fd < 0) {
-    qDebug() << "download: no such entry in the content archive";
-    archive_status_ = SOUP_STATUS_NOT_FOUND;
-    return Finish(true);
-  }
-  archive_status_ = SOUP_STATUS_OK;
-  body_ = g_unix_input_stream_new(stream_fd, TRUE);
-  total_ = expected_ = size;
-  ReadNext();
-}
-
-void DownloadFile::OnSent(GObject* source, GAsyncResult* result, gpointer data) {
-  const std::unique_ptr<Holder> self(static_cast<Holder*>(data));
-  GError* error = nullptr;
-  GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-  DownloadFile& download = **self;
-  if (!body) {
-    if (download.running_) qDebug() << "download failed:" << LogMessage(error->message);
-    g_error_free(error);
-    return download.Finish(false);
-  }
-  download.body_ = body;
-  SoupMessageHeaders* headers = soup_message_get_response_headers(download.message_);
-  // The body's length is known only when it arrives as sent (not decoded).
-  const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
-  if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
-      (!coding || !g_ascii_strcasecmp(coding, "identity"))) {
-    download.total_ = download.expected_ = soup_message_headers_get_content_length(headers);
-  }
-  download.ReadNext();
-}
-
-void DownloadFile::ReadNext() {
-  g_input_stream_read_async(body_, buffer_.data(), kPiece, G_PRIORITY_DEFAULT, cancellable_, OnRead,
-                            Hold());
-}
-
-void DownloadFile::OnRead(GObject* source, GAsyncResult* result, gpointer data) {
-  const std::unique_ptr<Holder> self(static_cast<Holder*>(data));
-  GError* error = nullptr;
-  const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, &error);
-  DownloadFile& download = **self;
-  if (n < 0) {
-    if (download.running_) qDebug() << "download failed:" << LogMessage(error->message);
-    g_error_free(error);
-    return download.Finish(false);
-  }
-  if (n == 0) {
-    // A server that closes before the length it announced has not sent the file.
-    const bool whole = download.expected_ < 0 || download.received_ == download.expected_;
-    if (!whole) qDebug() << "download ended early:" << download.received_ << download.expected_;
-    return download.Finish(whole);
-  }
-  if (!download.running_) return;
-  if (download.file_.isOpen() && download.file_.write(download.buffer_.constData(), n) != n) {
-    qDebug() << "download not written:" << download.file_.errorString();
-    g_cancellable_cancel(download.cancellable_);
-    return download.Finish(false);
-  }
-  download.received_ += n;
-  qDebug() << "total" << download.received_ << download.total_;
-  PostCompletion(*self, QStringLiteral("downloadprocess"), self->get(), false);
-  download.ReadNext();
-}
-
-void DownloadFile::Finish(bool ok) {
+void DownloadFile::Finish(bool ok, unsigned status) {
   if (!running_) return;  // aborted or cancelled: its callback is given already, or never
   running_ = false;
   Downloads().erase(uuid());
-  // A target that could not be opened kept nothing: the download failed.
-  const bool flushed = file_.isOpen() && file_.flush();
-  file_.close();
   // An answer that is no success (404, 500) is an error, although its body is kept.
-  const guint status = message_ ? guint(soup_message_get_status(message_)) : archive_status_;
-  succeeded_ = ok && flushed && SOUP_STATUS_IS_SUCCESSFUL(status);
+  succeeded_ = ok && SOUP_STATUS_IS_SUCCESSFUL(status);
   if (ok && !SOUP_STATUS_IS_SUCCESSFUL(status)) qDebug() << "download answered" << status;
   PostCompletion(shared_from_this(), QStringLiteral("complete"), this, true);
 }
@@ -304,8 +210,9 @@ void DownloadFile::Abort() {
 
 void DownloadFile::Cancel() {
   running_ = false;
-  g_cancellable_cancel(cancellable_);
-  file_.close();
+  if (!transfer_) return;
+  transfer_->Cancel();
+  if (!transfer_->WaitClosed(kCloseWaitMs)) qDebug() << "download: the target is still held";
 }
 
 bool Matches(const JsArgs& arguments) {

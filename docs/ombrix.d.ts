@@ -232,7 +232,9 @@ declare namespace Ombrix {
     /**
      * Downloads `url` (plain ASCII, percent-encoded) into the file `path`,
      * creating its folders. Exactly one of onComplete, onError and onAbort is
-     * called at the end. `total` is -1 while the length is unknown.
+     * called at the end. onProgress comes at most every 50 ms, and once more
+     * with the last figures before the end; `total` is -1 while the length is
+     * unknown. The transfer runs off the page's thread.
      */
     download(
         url: string, path: string, onComplete: () => void, onError: () => void, onAbort: () => void,

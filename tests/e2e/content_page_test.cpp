@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "fixture.h"
 #include "scheme/archive_writer.h"
@@ -163,6 +165,12 @@ class HttpServer {
       SendAll(client, ResponseHead(200, 7) + "encoded");
     } else if (path == "/big") {
       SendAll(client, ResponseHead(200, big_.size()) + big_);
+    } else if (path == "/paced") {  // 2 MB in 64 KB pieces, 5 ms apart (about 160 ms)
+      bool ok = SendAll(client, ResponseHead(200, 32 * 65536));
+      for (int i = 0; ok && i < 32; ++i) {
+        ok = SendAll(client, std::string(65536, 'p'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     } else if (path == "/cut") {
       SendAll(client, ResponseHead(200, 1000000) + std::string(100000, 'c'));
     } else if (path == "/slow") {
@@ -205,7 +213,7 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
       ombrix.requestfile.download(base + 'big', dir + '/x', () => {}, () => {}, () => {});
     } catch (e) { r.five = e.message; }
     r.agent = navigator.userAgent;
-    let pending = full ? 12 : 11;
+    let pending = full ? 13 : 12;
     function start(name, onprogress, target) {
       r.events[name] = [];
       const on = (what) => () => {
@@ -221,6 +229,8 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     ombrix.requestfile.abort(ombrix.file.write(ombrix.app.apppath() + '/note.txt', 'kept', () => {}));
     start('big', (received, total) => r.progress.push([received, total]));
     r.truncatedAtOnce = ombrix.file.exist(dir + '/new/big');
+    r.paced = [];
+    start('paced', (received, total) => r.paced.push([received, total, performance.now()]));
     start('missing');
     start('unreachable');
     start('cut');
@@ -256,6 +266,18 @@ TEST_F(ContentTest, DownloadsCompleteFailAndAbortEachOnce) {
     EXPECT_GT(progress[i][0].toDouble(), progress[i - 1][0].toDouble());
   }
   EXPECT_EQ(progress.last().toArray(), QJsonArray({big.size(), big.size()}));
+  // A body that comes in many small pieces is reported at most every 50 ms
+  // (each report reaches the page a little early or late), and once more at its end.
+  EXPECT_EQ(events["paced"].toArray(), QJsonArray({"complete"}));
+  const QJsonArray paced = r["paced"].toArray();
+  ASSERT_GE(paced.size(), 2);
+  const double span = paced.last()[2].toDouble() - paced.first()[2].toDouble();
+  EXPECT_LE(paced.size(), span / 50 + 2) << span;
+  for (int i = 1; i + 1 < paced.size(); ++i) {
+    EXPECT_GE(paced[i][2].toDouble() - paced[i - 1][2].toDouble(), 25.0) << i;
+  }
+  EXPECT_EQ(paced.last()[0].toInt(), 32 * 65536);
+  EXPECT_EQ(paced.last()[1].toInt(), 32 * 65536);
   // A 404 is an error; its body is still written.
   EXPECT_EQ(events["missing"].toArray(), QJsonArray({"error"}));
   EXPECT_EQ(ReadAll(shell_->dir() + "/got/new/missing"), "not here");
