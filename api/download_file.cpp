@@ -63,8 +63,9 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
 
   ContextToken token() const { return token_; }
   bool succeeded() const { return succeeded_; }
-  qint64 received() const { return transfer_ ? transfer_->received() : 0; }
-  qint64 total() const { return transfer_ ? transfer_->total() : -1; }
+  // The figures of the progress report being handed to the page.
+  qint64 received() const { return received_; }
+  qint64 total() const { return total_; }
 
  private:
   // Creates and locks the target, then empties it; -1 when it cannot be written.
@@ -72,6 +73,7 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   DownloadSource Source() const;
   bool StartThread();
   void FailSoon();
+  void Progress(qint64 received, qint64 total);
   void Finish(bool ok, unsigned status);
 
   QString url_;
@@ -80,6 +82,8 @@ class DownloadFile : public CallbackWorker, public std::enable_shared_from_this<
   std::shared_ptr<DownloadTransfer> transfer_;
   bool running_ = false;
   bool succeeded_ = false;
+  qint64 received_ = 0;
+  qint64 total_ = -1;
 };
 
 // This family's downloads by identifier: what abort looks up, and what a
@@ -171,8 +175,8 @@ bool DownloadFile::StartThread() {
   try {
     std::thread([owner = shared_from_this(), transfer = transfer_]() mutable {
       DownloadTransfer::Listener listener;
-      listener.progress = [&owner] {
-        PostCompletion(owner, QStringLiteral("downloadprocess"), owner.get(), false);
+      listener.progress = [&owner](qint64 received, qint64 total) {
+        PostToMainThread([owner, received, total] { owner->Progress(received, total); });
       };
       listener.finished = [&owner](bool ok, unsigned status) {
         PostToMainThread([owner = std::move(owner), ok, status] { owner->Finish(ok, status); });
@@ -189,6 +193,13 @@ bool DownloadFile::StartThread() {
 void DownloadFile::FailSoon() {
   // Reported like any other error, after download has returned its id.
   PostToMainThread([self = shared_from_this()] { self->Finish(false, 0); });
+}
+
+void DownloadFile::Progress(qint64 received, qint64 total) {
+  if (!running_) return;
+  received_ = received;
+  total_ = total;
+  if (handler()) handler()->ExecuteCallback(QStringLiteral("downloadprocess"), uuid(), this, false);
 }
 
 void DownloadFile::Finish(bool ok, unsigned status) {

@@ -111,7 +111,7 @@ bool DownloadTransfer::RunHttp(unsigned* status) {
   }
   // A server that closes before the length it announced has not sent the file.
   const bool whole = expected < 0 || received_ == expected;
-  if (!whole) qDebug() << "download ended early:" << qint64(received_) << expected;
+  if (!whole) qDebug() << "download ended early:" << received_ << expected;
   return whole;
 }
 
@@ -158,8 +158,8 @@ void DownloadTransfer::Received(qint64 n) {
 
 void DownloadTransfer::Report() {
   reported_ = received_;
-  qDebug() << "total" << reported_ << qint64(total_);
-  listener_->progress();
+  qDebug() << "total" << reported_ << total_;
+  listener_->progress(reported_, total_);
 }
 
 void DownloadTransfer::CloseTarget() {

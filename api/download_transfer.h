@@ -1,15 +1,15 @@
 // One download's transfer, run on a thread of its own so that the page's
 // thread only hears of it: the request goes through a libsoup session made on
 // that thread (or the entry is read from the content archive), and each piece
-// is written to the target as it arrives. The page's thread reads the figures
-// and is told of progress at most every kProgressPeriodMs, and of the end.
+// is written to the target as it arrives. The page's thread is told of
+// progress at most every kProgressPeriodMs, with the figures of that moment,
+// and of the end.
 #pragma once
 
 #include <gio/gio.h>
 
 #include <QByteArray>
 #include <QString>
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -41,7 +41,8 @@ class DownloadTransfer {
  public:
   // Called on the transfer's thread; each hands its work to the page's thread.
   struct Listener {
-    std::function<void()> progress;
+    // The bytes written so far and the body's length (-1: unknown).
+    std::function<void(qint64 received, qint64 total)> progress;
     // ok: the body ended as announced and every byte was written; status is
     // the answer's (200, 404) or 0 when none came.
     std::function<void(bool ok, unsigned status)> finished;
@@ -60,9 +61,6 @@ class DownloadTransfer {
   // From any thread: waits up to timeout_ms for the target to be closed.
   bool WaitClosed(int timeout_ms);
 
-  qint64 received() const { return received_; }
-  qint64 total() const { return total_; }
-
  private:
   bool RunHttp(unsigned* status);
   bool RunArchive(unsigned* status);
@@ -77,9 +75,9 @@ class DownloadTransfer {
   GCancellable* const cancellable_;
   const Listener* listener_ = nullptr;
   ProgressPacer pacer_;
-  std::atomic<qint64> received_{0};
-  std::atomic<qint64> total_{-1};  // unknown until the answer says
-  qint64 reported_ = 0;            // received_ as last reported
+  qint64 received_ = 0;
+  qint64 total_ = -1;    // unknown until the answer says
+  qint64 reported_ = 0;  // received_ as last reported
   std::mutex closed_mutex_;
   std::condition_variable closed_changed_;
   bool closed_ = false;
