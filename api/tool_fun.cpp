@@ -51,7 +51,7 @@ QString Md5FileWhile(const QString& path, const KeepWaiting& keep_going) {
   qint64 length = 0;
   while ((length = file.read(piece.data(), kHashPiece)) > 0) {
     if (keep_going && !keep_going()) return QString();
-    hash.addData(piece.constData(), int(length));
+    hash.addData(QByteArray::fromRawData(piece.constData(), int(length)));
   }
   if (length < 0) return QString();  // a read error: no digest of part of the file
   return QString::fromLatin1(hash.result().toHex());
