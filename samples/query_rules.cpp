@@ -16,6 +16,27 @@ constexpr int kPositionNumbersStart = 20;
 constexpr int kSaveNameLength = 19;
 constexpr int kSaveSettingsStart = 20;
 
+// What the file systems here take: a name of at most 255 bytes, a path of at
+// most 4096. Longer ones name no file, and the dialog would spend long laying
+// out a megabyte of text.
+constexpr int kNameMaxBytes = 255;
+constexpr int kPathMaxBytes = 4096;
+// A filter's name is shown in the dialog's list of filters; a longer text is
+// cut there (its patterns still come from all of it).
+constexpr int kShownFilterName = 120;
+// More patterns than any real filter needs; the rest are left out.
+constexpr int kMaxFilterParts = 64;
+
+bool FitsFileSystem(const QString& path) {
+  return path.toUtf8().size() <= kPathMaxBytes &&
+         QFileInfo(path).fileName().toUtf8().size() <= kNameMaxBytes;
+}
+
+QString ShownFilterName(const QString& text) {
+  if (text.size() <= kShownFilterName) return text;
+  return text.left(kShownFilterName - 1) + QChar(0x2026);
+}
+
 // Reads one integer at *at (leading white space and a sign allowed); false
 // when there is none or it does not fit in int.
 bool ReadInt(const QString& text, int* at, int* value) {
@@ -140,6 +161,7 @@ SaveSettings ReadSaveSettings(const QString& request) {
 }
 
 QString NextStartPath(const QString& last_file, const QString& value) {
+  if (!FitsFileSystem(value)) return last_file;
   if (last_file.isEmpty() || QDir::isAbsolutePath(value)) return value;
   const QString folder = QFileInfo(last_file).absolutePath();
   return folder.endsWith(QLatin1Char('/')) ? folder + value : folder + QLatin1Char('/') + value;
@@ -147,7 +169,7 @@ QString NextStartPath(const QString& last_file, const QString& value) {
 
 FileFilterParts ReadFileFilter(const QString& text) {
   FileFilterParts filter;
-  filter.name = text;
+  filter.name = ShownFilterName(text);
   if (text.trimmed().isEmpty()) {
     // "filter=" with nothing after it: a filter matching no file would hide
     // every file, so it shows them all.
@@ -156,7 +178,9 @@ FileFilterParts ReadFileFilter(const QString& text) {
     return filter;
   }
   static const QRegularExpression separators(QStringLiteral("[;,\\s]+"));
+  int parts = 0;
   for (const QString& part : text.split(separators, Qt::SkipEmptyParts)) {
+    if (part.toUtf8().size() > kNameMaxBytes || ++parts > kMaxFilterParts) continue;
     if (part.contains(QLatin1Char('/'))) {
       filter.mime_types << part;
       continue;

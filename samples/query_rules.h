@@ -56,11 +56,15 @@ SaveSettings ReadSaveSettings(const QString& request);
 
 // The path the next dialog starts at after a "filepath" item with value. The
 // first one is taken as it is; later relative ones are put in the folder of
-// the last file chosen or started at; an absolute one is taken as it is.
+// the last file chosen or started at; an absolute one is taken as it is. A
+// value no file system here takes (a name over 255 bytes, a path over 4096)
+// leaves the start where it was.
 QString NextStartPath(const QString& last_file, const QString& value);
 
 // One file filter: "*.txt", ".png", "*.txt;*.log", "image/png", "image/*", "*".
-// Extensions match in any letter case; an empty filter shows every file.
+// Extensions match in any letter case; an empty filter shows every file. The
+// name shown is cut at 120 characters; a part longer than a file name can be,
+// and parts past the 64th, are left out.
 struct FileFilterParts {
   QString name;
   QStringList patterns;

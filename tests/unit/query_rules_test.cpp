@@ -61,6 +61,10 @@ TEST(SaveSettings, StartPathFollowsTheLastFile) {
             QStringLiteral("/home/u/docs/sub/out.txt"));
   EXPECT_EQ(ombrix::NextStartPath("/home/u/docs/in.txt", "/tmp/out.txt"),
             QStringLiteral("/tmp/out.txt"));
+  // A name or path no file system takes leaves the start where it was.
+  EXPECT_EQ(ombrix::NextStartPath("/tmp/a.txt", QString(256, 'x')), QStringLiteral("/tmp/a.txt"));
+  EXPECT_EQ(ombrix::NextStartPath("", "/" + QString(4096, 'd') + "/a"), QString());
+  EXPECT_EQ(ombrix::NextStartPath("", QString(85, QChar(0x6587))), QString(85, QChar(0x6587)));
 }
 
 bool Matches(const ombrix::FileFilterParts& filter, const char* name) {
@@ -83,6 +87,22 @@ TEST(FileFilter, ExtensionListsMatchAnyLetterCaseAndMimeTypesPassThrough) {
   EXPECT_EQ(images.mime_types, QStringList{"image/png"});
   EXPECT_TRUE(images.patterns.isEmpty());
   EXPECT_EQ(images.name, QStringLiteral("image/png"));
+}
+
+// A page's megabyte of filter text gives the dialog a short name and only
+// patterns that can match a file name.
+TEST(FileFilter, HugeFilterTextIsCutToWhatADialogCanShow) {
+  const QString huge = QString(1 << 20, 'x');
+  const ombrix::FileFilterParts one = ombrix::ReadFileFilter(huge);
+  EXPECT_EQ(one.name.size(), 120);
+  EXPECT_TRUE(one.name.endsWith(QChar(0x2026)));
+  EXPECT_TRUE(one.patterns.isEmpty());
+  QStringList many;
+  for (int i = 0; i < 1000; ++i) many << QStringLiteral("*.e%1").arg(i);
+  const ombrix::FileFilterParts list = ombrix::ReadFileFilter(many.join(';'));
+  EXPECT_EQ(list.patterns.size(), 64);
+  EXPECT_TRUE(Matches(list, "a.E63"));
+  EXPECT_FALSE(Matches(list, "a.e64"));
 }
 
 }  // namespace
