@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "util/log_text.h"
+#include "util/process_message.h"
 
 namespace ombrix {
 namespace {
@@ -64,9 +65,12 @@ gboolean HangWatch::OnTick(gpointer self) {
     return G_SOURCE_CONTINUE;
   }
   if (watch->clock_.Ping(now)) {
-    // In a world of its own: the page's scripts neither see nor delay it.
-    webkit_web_view_evaluate_javascript(watch->view_, "0", -1, "ombrix-ping", nullptr,
-                                        watch->cancellable_, OnAnswer, watch);
+    // A message to the page side rather than a script: it is answered on the
+    // same loop as the page's scripts, and the shell's process never needs a
+    // JavaScript engine of its own to read the answer.
+    webkit_web_view_send_message_to_page(watch->view_,
+                                         webkit_user_message_new(kPingMessage, nullptr),
+                                         watch->cancellable_, OnAnswer, watch);
     return G_SOURCE_CONTINUE;
   }
   if (watch->clock_.Unanswered(now, kUnresponsiveMs)) watch->SetResponsive(false);
@@ -81,9 +85,9 @@ gboolean HangWatch::OnTick(gpointer self) {
 
 void HangWatch::OnAnswer(GObject* source, GAsyncResult* result, gpointer self) {
   GError* error = nullptr;
-  JSCValue* value =
-      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-  if (value) g_object_unref(value);
+  WebKitUserMessage* reply =
+      webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  if (reply) g_object_unref(reply);
   const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
   g_clear_error(&error);
   if (cancelled) return;  // the watch may be gone

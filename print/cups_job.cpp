@@ -1,12 +1,12 @@
 #include "print/cups_job.h"
 
-#include <cups/cups.h>
 #include <glib.h>
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 
+#include "print/cups_library.h"
 #include "print/print_rules.h"
 
 namespace ombrix {
@@ -16,20 +16,22 @@ namespace {
 struct Connection {
   http_t* http = nullptr;
   Connection() {
-    http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000,
-                        nullptr);
+    const CupsLibrary* cups = Cups();
+    if (!cups) return;
+    http = cups->httpConnect2(cups->cupsServer(), cups->ippPort(), nullptr, AF_UNSPEC,
+                              cups->cupsEncryption(), 1, 5000, nullptr);
     // A print server that stops answering fails the request rather than
     // holding the thread (and the shell's end) for long.
-    if (http) httpSetTimeout(http, 5.0, nullptr, nullptr);
+    if (http) cups->httpSetTimeout(http, 5.0, nullptr, nullptr);
   }
   ~Connection() {
-    if (http) httpClose(http);
+    if (http) Cups()->httpClose(http);
   }
 };
 
 // Why a lookup or submission failed, as the page hears it.
 QString FailureReason() {
-  const ipp_status_t status = cupsLastError();
+  const ipp_status_t status = Cups()->cupsLastError();
   if (status == IPP_STATUS_ERROR_NOT_FOUND) return QStringLiteral("no-such-printer");
   if (status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL)
     return QStringLiteral("cups-unavailable");
@@ -38,47 +40,48 @@ QString FailureReason() {
 
 QStringList Keywords(ipp_t* response, const char* name) {
   QStringList words;
-  ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_KEYWORD);
-  for (int i = 0; attribute && i < ippGetCount(attribute); ++i)
-    words << QString::fromUtf8(ippGetString(attribute, i, nullptr));
+  ipp_attribute_t* attribute = Cups()->ippFindAttribute(response, name, IPP_TAG_KEYWORD);
+  for (int i = 0; attribute && i < Cups()->ippGetCount(attribute); ++i)
+    words << QString::fromUtf8(Cups()->ippGetString(attribute, i, nullptr));
   return words;
 }
 
 // An enum attribute of an answer (a state); 0 when the answer has none.
 int EnumOf(ipp_t* response, const char* name) {
-  ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ENUM);
-  return attribute ? ippGetInteger(attribute, 0) : 0;
+  ipp_attribute_t* attribute = Cups()->ippFindAttribute(response, name, IPP_TAG_ENUM);
+  return attribute ? Cups()->ippGetInteger(attribute, 0) : 0;
 }
 
 // The job's state (0 when unknown).
 int AskJobState(http_t* http, int job) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ipp_t* request = Cups()->ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
   const QByteArray uri = "ipp://localhost/jobs/" + QByteArray::number(job);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.constData());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-               cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-               "job-state");
-  ipp_t* response = cupsDoRequest(http, request, "/");
+  Cups()->ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+                       uri.constData());
+  Cups()->ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                       Cups()->cupsUser());
+  Cups()->ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                       "job-state");
+  ipp_t* response = Cups()->cupsDoRequest(http, request, "/");
   const int state = EnumOf(response, "job-state");
-  ippDelete(response);
+  Cups()->ippDelete(response);
   return state;
 }
 
 // The printer's state and its state reasons.
 int AskPrinterState(http_t* http, const char* printer, QStringList* reasons) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ipp_t* request = Cups()->ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                   "/printers/%s", printer);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  Cups()->httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                           "/printers/%s", printer);
+  Cups()->ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
   static const char* const wanted[] = {"printer-state", "printer-state-reasons"};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
-                wanted);
-  ipp_t* response = cupsDoRequest(http, request, "/");
+  Cups()->ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2,
+                        nullptr, wanted);
+  ipp_t* response = Cups()->cupsDoRequest(http, request, "/");
   const int state = EnumOf(response, "printer-state");
   *reasons = Keywords(response, "printer-state-reasons");
-  ippDelete(response);
+  Cups()->ippDelete(response);
   return state;
 }
 
@@ -151,17 +154,17 @@ namespace {
 QByteArray Destination(http_t* http, const QString& asked, QString* reason) {
   const QByteArray wanted = asked.toUtf8();
   cups_dest_t* dest =
-      cupsGetNamedDest(http, wanted.isEmpty() ? nullptr : wanted.constData(), nullptr);
+      Cups()->cupsGetNamedDest(http, wanted.isEmpty() ? nullptr : wanted.constData(), nullptr);
   if (!dest) {
-    *reason = cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE
+    *reason = Cups()->cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE
                   ? QStringLiteral("cups-unavailable")
                   : QStringLiteral("no-such-printer");
     qDebug() << "print: no printer" << (wanted.isEmpty() ? QStringLiteral("(default)") : asked)
-             << cupsLastErrorString();
+             << Cups()->cupsLastErrorString();
     return QByteArray();
   }
   const QByteArray name = dest->name;
-  cupsFreeDests(1, dest);
+  Cups()->cupsFreeDests(1, dest);
   return name;
 }
 
@@ -170,18 +173,18 @@ int SendPdf(http_t* http, const QByteArray& printer, const JobRequest& request, 
   cups_option_t* options = nullptr;
   int option_count = 0;
   for (const auto& option : request.options)
-    option_count =
-        cupsAddOption(option.first.constData(), option.second.constData(), option_count, &options);
+    option_count = Cups()->cupsAddOption(option.first.constData(), option.second.constData(),
+                                         option_count, &options);
   const QByteArray pdf = QFile::encodeName(request.pdf_path);
   const QByteArray title = request.title.toUtf8();
-  const int job = cupsPrintFile2(http, printer.constData(), pdf.constData(), title.constData(),
-                                 option_count, options);
-  cupsFreeOptions(option_count, options);
+  const int job = Cups()->cupsPrintFile2(http, printer.constData(), pdf.constData(),
+                                         title.constData(), option_count, options);
+  Cups()->cupsFreeOptions(option_count, options);
   if (job > 0) {
     qDebug() << "print: job" << job << "on" << printer;
     return job;
   }
-  qDebug() << "print: the queue" << printer << "took no job:" << cupsLastErrorString();
+  qDebug() << "print: the queue" << printer << "took no job:" << Cups()->cupsLastErrorString();
   *reason = FailureReason();
   return 0;
 }
@@ -194,7 +197,7 @@ void CupsJobs::Follow(const JobRequest& request, const Reporter& report) {
   QByteArray printer;
   int job = 0;
   if (!connection.http) {
-    qDebug() << "print: CUPS does not answer at" << cupsServer();
+    if (Cups()) qDebug() << "print: CUPS does not answer at" << Cups()->cupsServer();
   } else if (!(printer = Destination(connection.http, request.printer, &reason)).isEmpty()) {
     job = SendPdf(connection.http, printer, request, &reason);
   }

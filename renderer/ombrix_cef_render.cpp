@@ -255,6 +255,10 @@ gboolean OmbrixCefRender::OnPageMessage(WebKitWebPage* page, WebKitUserMessage* 
                                         gpointer self) {
   const char* name = webkit_user_message_get_name(message);
   auto* render = static_cast<OmbrixCefRender*>(self);
+  if (!std::strcmp(name, kPingMessage)) {
+    webkit_user_message_send_reply(message, webkit_user_message_new(kPingMessage, nullptr));
+    return TRUE;
+  }
   if (IsWindowStateMessage(name)) {
     render->RaiseWindowState(page, name);
     return TRUE;

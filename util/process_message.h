@@ -49,6 +49,9 @@ constexpr char kFpjResultMessage[] = "fpjresult";
 // state, reason), once or more for each ask.
 constexpr char kPrintMessage[] = "print";
 constexpr char kPrintResultMessage[] = "printresult";
+// The shell's question whether a page's process still runs its loop; the
+// page side answers it at once, with a message of the same name.
+constexpr char kPingMessage[] = "ombrix-ping";
 
 // The arguments as a floating tuple; nullptr when there are none.
 GVariant* EncodeMessageArgs(const ProcessMessage& message);
