@@ -442,10 +442,15 @@ void OmbrixCefHandler::CloseMainWindow() {
 void OmbrixCefHandler::OnMainWindowClosing() {
   std::printf("w,m_Close\r\n");
   std::fflush(stdout);
-  // With the tray icon shown, closing only hides the window.
-  if (ombrix::IsTrayShown()) {
+  // With the tray icon shown, closing only hides the window, so long as a
+  // panel shows the icon to bring it back.
+  if (ombrix::IsTrayHosted()) {
     gtk_widget_hide(GTK_WIDGET(main_window_));
     return;
+  }
+  if (ombrix::IsTrayShown()) {
+    qDebug() << "the tray icon has no panel to show it (no StatusNotifierWatcher, no system "
+                "tray): closing the window ends the app";
   }
   ExitApp();
 }

@@ -1,16 +1,11 @@
-// The window layer of the borderless main window, and the tray icon.
-// GtkStatusIcon is deprecated in GTK 3 but is the toolkit's only tray icon.
-#define GDK_DISABLE_DEPRECATION_WARNINGS
+// The window layer of the borderless main window.
 #include "browser/ombrix_win.h"
 
 #include <QDebug>
-#include <QFileInfo>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "browser/ombrix_cef_handler.h"
-#include "util/log_text.h"
 
 namespace ombrix {
 namespace {
@@ -20,11 +15,6 @@ constexpr auto kWatchedStates = GdkWindowState(
 
 constexpr auto kAnyButton = GdkModifierType(GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK |
                                             GDK_BUTTON4_MASK | GDK_BUTTON5_MASK);
-
-GdkWindowState StateOf(GtkWindow* window) {
-  GdkWindow* gdk_window = window ? gtk_widget_get_window(GTK_WIDGET(window)) : nullptr;
-  return gdk_window ? gdk_window_get_state(gdk_window) : GdkWindowState(0);
-}
 
 // How the window system names one part of the resize band: the edge a drag
 // pulls and the cursor shown over it.
@@ -302,40 +292,12 @@ gboolean OnViewLeave(GtkWidget* view, GdkEventCrossing*, gpointer data) {
   return FALSE;
 }
 
-// ---- tray ----
-
-SysTray sys_tray;
-
-bool SetIconImage(GtkStatusIcon* icon, const QString& path) {
-  // Only a regular file is read: a pipe or a device could block the window.
-  GdkPixbuf* pixbuf = nullptr;
-  GError* error = nullptr;
-  if (QFileInfo(path).isFile()) {
-    pixbuf = gdk_pixbuf_new_from_file_at_size(path.toUtf8().constData(), 32, 32, &error);
-  }
-  if (pixbuf) {
-    gtk_status_icon_set_from_pixbuf(icon, pixbuf);
-    g_object_unref(pixbuf);
-    return true;
-  }
-  qDebug() << "tray icon" << LogText(path)
-           << (error ? LogMessage(error->message) : QStringLiteral("not a file"));
-  g_clear_error(&error);
-  // An icon without an image could not be found to be clicked.
-  gtk_status_icon_set_from_icon_name(icon, "application-x-executable");
-  return false;
-}
-
-void DestroyLater(GtkWidget* menu, gpointer) {
-  g_idle_add(
-      [](gpointer widget) {
-        gtk_widget_destroy(GTK_WIDGET(widget));
-        return G_SOURCE_REMOVE;
-      },
-      menu);
-}
-
 }  // namespace
+
+GdkWindowState StateOf(GtkWindow* window) {
+  GdkWindow* gdk_window = window ? gtk_widget_get_window(GTK_WIDGET(window)) : nullptr;
+  return gdk_window ? gdk_window_get_state(gdk_window) : GdkWindowState(0);
+}
 
 MainWindowFrame::~MainWindowFrame() {
   if (report_source) g_source_remove(report_source);
@@ -399,110 +361,5 @@ void MaximizeMainWindow(OmbrixCefHandler& handler) {
   if (!(StateOf(window) & GDK_WINDOW_STATE_MAXIMIZED)) handler.frame_.program_maximize = true;
   gtk_window_maximize(window);
 }
-
-SysTray::SysTray() {
-  std::printf("SysTray::SysTray()\r\n");
-  std::fflush(stdout);
-}
-
-SysTray::~SysTray() {
-  std::printf("SysTray::~SysTray()\r\n");
-  std::fflush(stdout);
-  Hide();
-}
-
-SysTray& SysTray::Instance() { return sys_tray; }
-
-void SysTray::Show(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
-                   const QString& tooltip) {
-  handler_ = &handler;
-  menu_text_ = menu_text;
-  if (icon_) return;  // a second show keeps the first image and tooltip
-  icon_ = gtk_status_icon_new();
-  SetIconImage(icon_, icon_path);
-  const QString tip = TrayTooltip(tooltip);
-  gtk_status_icon_set_tooltip_text(icon_, tip.isEmpty() ? nullptr : tip.toUtf8().constData());
-  g_signal_connect(icon_, "button-press-event", G_CALLBACK(OnButtonPress), this);
-  g_signal_connect(icon_, "popup-menu", G_CALLBACK(OnPopupMenu), this);
-  gtk_status_icon_set_visible(icon_, TRUE);
-}
-
-void SysTray::Hide() {
-  handler_ = nullptr;
-  if (!icon_) return;
-  g_signal_handlers_disconnect_by_data(icon_, this);
-  gtk_status_icon_set_visible(icon_, FALSE);
-  g_clear_object(&icon_);
-}
-
-void SysTray::ModifyIcon(const QString& icon_path) {
-  if (icon_) SetIconImage(icon_, icon_path);
-}
-
-void SysTray::ShowMainWindow(guint32 time) {
-  GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
-  if (!window) return;
-  gtk_widget_show(GTK_WIDGET(window));
-  gtk_window_deiconify(window);
-  gtk_window_present_with_time(window, time);
-}
-
-gboolean SysTray::OnButtonPress(GtkStatusIcon*, GdkEventButton* event, gpointer self) {
-  if (event->button != GDK_BUTTON_PRIMARY) return FALSE;  // the menu button
-  // A double-click brings the window back; a single click does nothing.
-  if (event->type == GDK_2BUTTON_PRESS) static_cast<SysTray*>(self)->ShowMainWindow(event->time);
-  return TRUE;
-}
-
-void SysTray::OnPopupMenu(GtkStatusIcon*, guint, guint time, gpointer self) {
-  auto* tray = static_cast<SysTray*>(self);
-  tray->RaiseMainWindow(time);
-  GtkWidget* menu = gtk_menu_new();
-  const QString open_text = QStringLiteral("打开") + tray->menu_text_;
-  GtkWidget* open = gtk_menu_item_new_with_label(open_text.toUtf8().constData());
-  GtkWidget* quit = gtk_menu_item_new_with_label("退 出");
-  g_signal_connect(open, "activate", G_CALLBACK(OnOpen), tray);
-  g_signal_connect(quit, "activate", G_CALLBACK(OnQuit), tray);
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), open);
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), quit);
-  gtk_widget_show_all(menu);
-  // GTK deactivates a menu before it activates the chosen item: the menu may
-  // only go once that has run.
-  g_signal_connect(menu, "deactivate", G_CALLBACK(DestroyLater), nullptr);
-  gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
-}
-
-void SysTray::OnOpen(GtkMenuItem*, gpointer self) {
-  static_cast<SysTray*>(self)->ShowMainWindow(gtk_get_current_event_time());
-}
-
-void SysTray::RaiseMainWindow(guint32 time) {
-  GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
-  // A hidden or minimised window stays so: only the foreground changes.
-  if (!window || !gtk_widget_get_visible(GTK_WIDGET(window)) ||
-      (StateOf(window) & GDK_WINDOW_STATE_ICONIFIED)) {
-    return;
-  }
-  gtk_window_present_with_time(window, time);
-}
-
-void SysTray::OnQuit(GtkMenuItem*, gpointer self) {
-  auto* tray = static_cast<SysTray*>(self);
-  OmbrixCefHandler* handler = tray->handler_;
-  tray->Hide();
-  // The icon is gone, so the window's close now ends the program.
-  if (handler) handler->CloseMainWindow();
-}
-
-void ShowTray(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
-              const QString& tooltip) {
-  SysTray::Instance().Show(handler, icon_path, menu_text, tooltip);
-}
-
-void HideTray() { SysTray::Instance().Hide(); }
-
-bool IsTrayShown() { return SysTray::Instance().IsShown(); }
-
-void ModifyTrayIcon(const QString& icon_path) { SysTray::Instance().ModifyIcon(icon_path); }
 
 }  // namespace ombrix

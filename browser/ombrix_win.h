@@ -1,4 +1,4 @@
-// The window layer of the borderless main window and the tray icon.
+// The window layer of the borderless main window (the tray icon: browser/sys_tray.h).
 //
 // The main window has no frame of its own, so the page's view stands in for
 // one: a left press in a caption region the page declared moves the window
@@ -13,6 +13,7 @@
 
 #include <QString>
 
+#include "browser/sys_tray.h"
 #include "browser/window_rules.h"
 
 class OmbrixCefHandler;
@@ -57,6 +58,9 @@ struct MainWindowFrame {
   int before_height = 0;
 };
 
+// The window's states as the window system has them (none before it is realised).
+GdkWindowState StateOf(GtkWindow* window);
+
 // Connects the window layer to the main window and its view.
 void HookMainWindow(OmbrixCefHandler& handler, GtkWindow* window, WebKitWebView* view);
 
@@ -75,46 +79,5 @@ void ToggleMaximize(OmbrixCefHandler& handler, bool by_page);
 // Maximises the main window for the program itself: the resize lock refuses
 // only the user's and the window manager's maximise.
 void MaximizeMainWindow(OmbrixCefHandler& handler);
-
-// The tray icon. One object lives for the whole process; its end removes the
-// icon, so the icon never outlives the program.
-class SysTray {
- public:
-  SysTray();
-  ~SysTray();
-  SysTray(const SysTray&) = delete;
-  SysTray& operator=(const SysTray&) = delete;
-
-  static SysTray& Instance();
-
-  // Shows the icon from icon_path at 32 x 32 with the tooltip; the menu offers
-  // "打开" + menu_text and "退 出". While shown, a second call only takes the
-  // new menu text.
-  void Show(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
-            const QString& tooltip);
-  void Hide();
-  bool IsShown() const { return icon_ != nullptr; }
-  // Replaces the image; nothing while the icon is not shown.
-  void ModifyIcon(const QString& icon_path);
-
- private:
-  static gboolean OnButtonPress(GtkStatusIcon* icon, GdkEventButton* event, gpointer self);
-  static void OnPopupMenu(GtkStatusIcon* icon, guint button, guint time, gpointer self);
-  static void OnOpen(GtkMenuItem* item, gpointer self);
-  static void OnQuit(GtkMenuItem* item, gpointer self);
-  void ShowMainWindow(guint32 time);
-  // Brings the main window to the foreground when it is on screen.
-  void RaiseMainWindow(guint32 time);
-
-  OmbrixCefHandler* handler_ = nullptr;
-  GtkStatusIcon* icon_ = nullptr;
-  QString menu_text_;
-};
-
-void ShowTray(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
-              const QString& tooltip);
-void HideTray();
-bool IsTrayShown();
-void ModifyTrayIcon(const QString& icon_path);
 
 }  // namespace ombrix

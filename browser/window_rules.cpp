@@ -53,6 +53,27 @@ QString TrayTooltip(const QString& text) {
   return text.left(length);
 }
 
+QByteArray ArgbPixels(const unsigned char* pixels, qsizetype size, int width, int height,
+                      int rowstride, int channels) {
+  if (!pixels || width <= 0 || height <= 0 || (channels != 3 && channels != 4) ||
+      rowstride < qint64(width) * channels ||
+      size < qint64(rowstride) * (height - 1) + qint64(width) * channels) {
+    return {};
+  }
+  QByteArray argb(width * height * 4, Qt::Uninitialized);
+  char* out = argb.data();
+  for (int y = 0; y < height; ++y) {
+    const unsigned char* in = pixels + qint64(y) * rowstride;
+    for (int x = 0; x < width; ++x, in += channels) {
+      *out++ = char(channels == 4 ? in[3] : 0xff);
+      *out++ = char(in[0]);
+      *out++ = char(in[1]);
+      *out++ = char(in[2]);
+    }
+  }
+  return argb;
+}
+
 Rect ParseCaptionRegion(const QString& text) {
   const QStringList parts = text.split(QLatin1Char(','));
   int values[4] = {0, 0, 0, 0};

@@ -4,6 +4,7 @@
 // on its own.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -45,6 +46,12 @@ constexpr int kTrayTooltipLength = 127;
 // text cut to at most kTrayTooltipLength code units, never between the two
 // halves of a surrogate pair.
 QString TrayTooltip(const QString& text);
+
+// An image's rows (RGB or RGBA bytes, rowstride bytes apart) as a
+// StatusNotifierItem icon carries them: one 32-bit ARGB value a pixel, most
+// significant byte first, rows packed. Empty when the sizes do not fit the data.
+QByteArray ArgbPixels(const unsigned char* pixels, qsizetype size, int width, int height,
+                      int rowstride, int channels);
 
 // A "setInTitleBar" string "left,top,width,height" as a rectangle with inclusive
 // right and bottom edges; missing or non-numeric parts count as 0.

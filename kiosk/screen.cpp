@@ -1,8 +1,9 @@
 #include "kiosk/screen.h"
 
 #include <QDebug>
-#include <QFile>
 #include <algorithm>
+
+#include "util/shell.h"
 
 #ifdef GDK_WINDOWING_X11
 #include <X11/Xatom.h>
@@ -37,14 +38,6 @@ void FreeSavedCursor(gpointer data) {
   auto* saved = static_cast<SavedCursor*>(data);
   if (saved->cursor) g_object_unref(saved->cursor);
   delete saved;
-}
-
-// Whether a session bus is there to talk to: without one the D-Bus library
-// would start a bus of its own, which would outlive the shell.
-bool HasSessionBus() {
-  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  return !runtime.isEmpty() && QFile::exists(runtime + QStringLiteral("/bus"));
 }
 
 }  // namespace

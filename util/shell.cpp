@@ -133,4 +133,10 @@ bool OpenFolderAndSelect(const QString& path) {
   return g_app_info_launch_default_for_uri(folder.constData(), nullptr, nullptr);
 }
 
+bool HasSessionBus() {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
 }  // namespace ombrix

@@ -21,4 +21,9 @@ bool OpenFolderAndSelect(const QString& path);
 // the desktop's default handler (GIO). 1 when it was started, else 0.
 int ExeCmd(const QString& target);
 
+// Whether a session bus is there to talk to (its address is set, or the
+// user's runtime folder has one). Without one the D-Bus library would start a
+// bus of its own, which would outlive the shell.
+bool HasSessionBus();
+
 }  // namespace ombrix

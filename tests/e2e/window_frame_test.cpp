@@ -1,6 +1,7 @@
 // The borderless window as a user handles it: dragged by the page's caption
 // regions, resized by its edges, maximised to the work area, its state changes
-// told to the page, and put away in the tray.
+// told to the page, and put away in the tray (a system tray's icon or a
+// StatusNotifierItem).
 #include <signal.h>
 
 #include <QFile>
@@ -250,6 +251,130 @@ TEST_F(FrameTest, HiddenLaunchWhoseFirstPageFailsStaysAtTheFallback) {
   EXPECT_EQ(output.substr(last, output.find('\n', last) - last),
             "launch placement 400 300 600 500");
   EXPECT_EQ(shell_->FindWindow("Hidden", true), 0u);
+}
+
+// A desktop whose panel hosts StatusNotifierItems (KDE Plasma, GNOME's
+// AppIndicator extension), as python-dbusmock plays its watcher; each call
+// goes to its log.
+const char kWatcher[] = R"(
+import dbus
+BUS_NAME = 'org.kde.StatusNotifierWatcher'
+MAIN_OBJ = '/StatusNotifierWatcher'
+MAIN_IFACE = 'org.kde.StatusNotifierWatcher'
+SYSTEM_BUS = False
+
+def load(mock, parameters):
+    mock.AddMethods(MAIN_IFACE, [('RegisterStatusNotifierItem', 's', '', ''),
+                                 ('RegisterStatusNotifierHost', 's', '', '')])
+    mock.AddProperties(MAIN_IFACE, {'IsStatusNotifierHostRegistered': True,
+                                    'ProtocolVersion': dbus.Int32(0)})
+)";
+
+class TrayTest : public FrameTest {
+ protected:
+  // Starts a watcher on the shell's bus; its calls go to the returned log's path.
+  std::unique_ptr<Background> StartWatcher(const std::string& log) const {
+    shell_->WriteFile("watcher.py", kWatcher);
+    return std::make_unique<Background>(
+        std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--template",
+                                 (shell_->dir() + "/watcher.py").toStdString(), "-l", log},
+        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + shell_->bus_address()},
+        log + ".out");
+  }
+
+  // The name the shell registered with the watcher, once it has.
+  std::string WaitForItem(const std::string& log) const {
+    const std::string call = "RegisterStatusNotifierItem \"";
+    std::string name;
+    WaitFor(
+        [&] {
+          QFile file(QString::fromStdString(log));
+          if (!file.open(QIODevice::ReadOnly)) return false;
+          const std::string calls = file.readAll().toStdString();
+          const size_t at = calls.find(call);
+          if (at == std::string::npos) return false;
+          const size_t start = at + call.size();
+          name = calls.substr(start, calls.find('"', start) - start);
+          return true;
+        },
+        milliseconds(20000));
+    return name;
+  }
+
+  // A call to the shell's bus as gdbus prints its answer.
+  std::string Call(const std::string& name, const std::string& path, const std::string& method,
+                   const std::string& args) const {
+    return e2e::Run("gdbus call --address '" + shell_->bus_address() + "' --dest " + name +
+                    " --object-path " + path + " --method " + method + " -- " + args + " 2>&1");
+  }
+
+  std::string Property(const std::string& name, const std::string& property) const {
+    return Call(name, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get",
+                "org.kde.StatusNotifierItem " + property);
+  }
+};
+
+TEST_F(TrayTest, StatusNotifierItemFollowsTheWatcherAndItsMenuQuits) {
+  QFile::copy(QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/demo/web/icon.png"),
+              shell_->dir() + "/icon.png");
+  StartFrame(R"(
+    ombrix.app.showtray(ombrix.app.apppath() + '/icon.png', '演示', 'Frame tip');
+  )");
+  // A watcher that comes after the icon is shown lists it.
+  const std::string log = (shell_->dir() + "/watcher.log").toStdString();
+  auto watcher = StartWatcher(log);
+  const std::string item = WaitForItem(log);
+  ASSERT_NE(item.find("org.kde.StatusNotifierItem-"), std::string::npos) << item;
+  const std::string pixmap = Property(item, "IconPixmap");
+  EXPECT_EQ(pixmap.find("(<[(32, 32, [byte 0x"), 0u) << pixmap.substr(0, 80);
+  size_t bytes = 0;
+  for (size_t at = pixmap.find("0x"); at != std::string::npos; at = pixmap.find("0x", at + 1)) {
+    ++bytes;
+  }
+  EXPECT_EQ(bytes, 32u * 32u * 4u);
+  EXPECT_NE(Property(item, "Title").find("'Frame'"), std::string::npos);
+  EXPECT_NE(Property(item, "ToolTip").find("'Frame tip'"), std::string::npos);
+  EXPECT_NE(Property(item, "Menu").find("'/MenuBar'"), std::string::npos);
+  const std::string layout = Call(item, "/MenuBar", "com.canonical.dbusmenu.GetLayout", "0 -1 []");
+  const size_t open = layout.find("'打开演示'");
+  const size_t quit = layout.find("'退 出'");
+  ASSERT_NE(quit, std::string::npos) << layout;
+  EXPECT_LT(open, quit) << layout;
+  const size_t quit_item = layout.rfind("<(", quit);
+  ASSERT_NE(quit_item, std::string::npos) << layout;
+  const std::string quit_id = std::to_string(std::atoi(layout.c_str() + quit_item + 2));
+
+  // Closing the window hides it while the item is listed; a click on the item
+  // (Activate) brings it back.
+  x_->X("wmctrl -i -c " + std::to_string(window_));
+  EXPECT_TRUE(WaitEvents([](const QJsonObject& log) { return Count(log, "hide") == 1; }));
+  EXPECT_TRUE(shell_->Running());
+  Call(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate", "0 0");
+  EXPECT_NE(shell_->WaitForWindow("Frame", milliseconds(10000)), 0u);
+  EXPECT_TRUE(WaitEvents([](const QJsonObject& log) { return Count(log, "show") == 2; }));
+
+  // A watcher that goes and comes back (a panel restarting) lists it again.
+  watcher.reset();
+  const std::string log2 = log + "2";
+  watcher = StartWatcher(log2);
+  EXPECT_EQ(WaitForItem(log2), item);
+  // The menu's "退 出" ends the program with 0, and the item leaves the bus.
+  Call(item, "/MenuBar", "com.canonical.dbusmenu.Event", quit_id + " clicked '<0>' 0");
+  EXPECT_EQ(shell_->Wait(), 0);
+  EXPECT_NE(shell_->Output().find("SysTray::~SysTray()\r\n"), std::string::npos);
+}
+
+TEST_F(TrayTest, WithNoPanelToShowTheIconClosingEndsTheApp) {
+  StartFrame(R"(
+    ombrix.app.showtray(ombrix.app.apppath() + '/missing.png', '演示', 'Frame');
+  )");
+  // The page has shown the icon; no watcher and no system tray is there.
+  ASSERT_TRUE(WaitFor([&] { return shell_->Output().find("tray icon") != std::string::npos; },
+                      milliseconds(10000)));
+  x_->X("wmctrl -i -c " + std::to_string(window_));
+  EXPECT_EQ(shell_->Wait(), 0);
+  EXPECT_NE(shell_->Output().find("the tray icon has no panel to show it"), std::string::npos)
+      << shell_->Output();
 }
 
 // With a tint2 panel: a tray and a work area smaller than the screen.

@@ -87,4 +87,21 @@ TEST(TrayTooltip, CutTo127UnitsNeverHalfACharacter) {
   EXPECT_EQ(ombrix::TrayTooltip(""), "");
 }
 
+TEST(ArgbPixels, RowsBecomeBigEndianArgbWithoutPadding) {
+  // Two RGBA pixels a row, rows padded to 12 bytes; then the same as RGB.
+  const unsigned char rgba[] = {1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0, 9, 10, 11, 12, 13, 14, 15, 16};
+  const QByteArray argb = ombrix::ArgbPixels(rgba, sizeof rgba, 2, 2, 12, 4);
+  EXPECT_EQ(argb, QByteArray("\x04\x01\x02\x03\x08\x05\x06\x07"
+                             "\x0c\x09\x0a\x0b\x10\x0d\x0e\x0f",
+                             16));
+  const unsigned char rgb[] = {1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(ombrix::ArgbPixels(rgb, sizeof rgb, 2, 1, 6, 3),
+            QByteArray("\xff\x01\x02\x03\xff\x04\x05\x06", 8));
+  // Sizes the data cannot hold give nothing rather than a read past its end.
+  EXPECT_TRUE(ombrix::ArgbPixels(rgba, sizeof rgba, 2, 3, 12, 4).isEmpty());
+  EXPECT_TRUE(ombrix::ArgbPixels(rgba, sizeof rgba, 4, 1, 12, 4).isEmpty());
+  EXPECT_TRUE(ombrix::ArgbPixels(rgba, sizeof rgba, 2, 2, 12, 2).isEmpty());
+  EXPECT_TRUE(ombrix::ArgbPixels(nullptr, 0, 0, 0, 0, 4).isEmpty());
+}
+
 }  // namespace
