@@ -77,9 +77,12 @@ bool DownloadTransfer::RunHttp(unsigned* status) {
           "timeout", kStallSeconds, "user-agent",
           source_.user_agent.isEmpty() ? nullptr : source_.user_agent.constData(), nullptr),
       g_object_unref);
-  const Message message(
-      source_.url.isEmpty() ? nullptr : soup_message_new("GET", source_.url.constData()),
-      g_object_unref);
+  // Only HTTP is fetched; libsoup would take another scheme (file:, ftp:) for
+  // a programming error and complain on standard error.
+  const char* scheme = source_.url.isEmpty() ? nullptr : g_uri_peek_scheme(source_.url.constData());
+  const bool http = scheme && (!std::strcmp(scheme, "http") || !std::strcmp(scheme, "https"));
+  const Message message(http ? soup_message_new("GET", source_.url.constData()) : nullptr,
+                        g_object_unref);
   if (!message) {
     qDebug() << "download: not a URL:" << LogText(QString::fromUtf8(source_.url));
     return false;

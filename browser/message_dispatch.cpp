@@ -34,7 +34,7 @@ void MoveCenter(OmbrixCefHandler& handler) {
   MainWindowSize(handler, &width, &height);
   Rect centred;
   CentreRect(width, height, &centred);
-  gtk_window_move(handler.main_window(), centred.left, centred.top);
+  MoveTopLevel(handler.main_window(), centred.left, centred.top, "movecenter");
 }
 
 void SetInTitleBar(OmbrixCefHandler& handler, const ProcessMessage& message) {

@@ -266,7 +266,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
   if (placement.move) {
     qDebug() << "launch placement" << placement.x << placement.y << placement.width
              << placement.height;
-    gtk_window_move(window, placement.x, placement.y);
+    ombrix::MoveTopLevel(window, placement.x, placement.y, "launch_x and launch_y");
     ombrix::ResizeMainWindow(*this, placement.width, placement.height);
   }
   switch (placement.kind) {
@@ -277,7 +277,7 @@ void OmbrixCefHandler::ApplyLaunchState(bool load_failed) {
       gtk_window_iconify(window);
       break;
     case ombrix::LaunchPlacement::kFullscreen:
-      gtk_window_set_keep_above(window, TRUE);
+      ombrix::KeepTopLevelAbove(window, "a fullscreen window above others");
       gtk_window_fullscreen(window);
       break;
     case ombrix::LaunchPlacement::kNormal:

@@ -5,6 +5,9 @@
 
 #include "util/shell.h"
 
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 #ifdef GDK_WINDOWING_X11
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -117,7 +120,15 @@ void ScreenKeeper::HoldX11() {
     return;
   }
 #endif
-  qDebug() << "keep_screen_on: not an X11 display; its own idle blanking stays";
+  qDebug() << "keep_screen_on: not an X11 display; the saver and DPMS are the compositor's";
+}
+
+void ScreenKeeper::AttachWindow(GtkWindow* window) {
+#ifdef GDK_WINDOWING_WAYLAND
+  if (!inhibit_ && GDK_IS_WAYLAND_DISPLAY(gtk_widget_get_display(GTK_WIDGET(window)))) {
+    inhibit_ = std::make_unique<IdleInhibit>(window);
+  }
+#endif
 }
 
 void ScreenKeeper::ReleaseX11() {
@@ -393,6 +404,7 @@ std::unique_ptr<Screen> Screen::ForManifest(const ManifestUtil& manifest) {
 }
 
 void Screen::AttachWindow(GtkWindow* window) {
+  if (keeper_) keeper_->AttachWindow(window);
   if (cursor_) cursor_->AttachWindow(window);
 }
 

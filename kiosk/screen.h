@@ -1,10 +1,9 @@
 // The screen of a counter machine. "keep_screen_on": while the shell runs the
 // X server's screen saver and display power management (DPMS) never blank the
-// screen, and a desktop's screen saver on the session bus
-// (org.freedesktop.ScreenSaver) holds an inhibit; all of it is given back at
-// exit. "hide_cursor_seconds": the pointer is hidden over the shell's windows
-// after a pause in its motion and shown again by the next motion; touches and
-// clicks reach the page as before.
+// screen (on Wayland: the compositor's idle inhibit), and a desktop's screen saver on the session
+// bus (org.freedesktop.ScreenSaver) holds an inhibit; all of it is given back at exit.
+// "hide_cursor_seconds": the pointer is hidden over the shell's windows after a pause in its motion
+// and shown again by the next motion; touches and clicks reach the page as before.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "app/manifest_util.h"
+#include "kiosk/idle_inhibit.h"
 #include "kiosk/screen_rules.h"
 
 namespace ombrix {
@@ -27,6 +27,9 @@ class ScreenKeeper {
   ~ScreenKeeper();
   ScreenKeeper(const ScreenKeeper&) = delete;
   ScreenKeeper& operator=(const ScreenKeeper&) = delete;
+
+  // On Wayland the compositor's idle is inhibited while the window is shown.
+  void AttachWindow(GtkWindow* window);
 
  private:
   void HoldX11();
@@ -52,6 +55,7 @@ class ScreenKeeper {
   GDBusConnection* bus_ = nullptr;
   QString owner_;
   guint cookie_ = 0;
+  std::unique_ptr<IdleInhibit> inhibit_;
 };
 
 // Hides the pointer over every top-level window of the shell (the main window

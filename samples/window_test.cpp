@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include "samples/query_rules.h"
+#include "util/util_win.h"
 
 namespace window_test {
 namespace {
@@ -142,7 +143,7 @@ void Handler::Position(GtkWindow* window, const QString& request) {
   const GdkWindowState state = StateOf(window);
   if (state & GDK_WINDOW_STATE_ICONIFIED) Deiconify(window);
   if (state & GDK_WINDOW_STATE_MAXIMIZED) Unmaximize(window);
-  gtk_window_move(window, box->x, box->y);
+  ombrix::MoveTopLevel(window, box->x, box->y, "WindowTest.Position");
   resize_(window, box->width, box->height);
   // The toolkit leaves out a size request equal to the size the window had at
   // the last configure, even while another size it asked for is still on its

@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+typedef struct _GtkWindow GtkWindow;
+
 namespace ombrix {
 
 // A rectangle with exclusive right and bottom edges, as the window system uses.
@@ -64,6 +66,18 @@ Rect CentreRectOnScreen(const Rect& screen, int width, int height);
 // The primary monitor's rectangle in the whole display (the whole monitor, not
 // the work area): a primary monitor right of another one does not start at 0.
 Rect PrimaryScreenRect();
+
+// Whether the window system lets a program place its own windows and keep
+// them above others: X11 does; a Wayland compositor places every window itself.
+bool ProgramPlacesWindows();
+
+// Moves a top-level window to (x, y) in the whole display. Where the
+// compositor places windows (Wayland) nothing moves, and one debug line names
+// the request (asked_by) that had no effect.
+void MoveTopLevel(GtkWindow* window, int x, int y, const char* asked_by);
+
+// Keeps a top-level window above the others (X11); on Wayland, as MoveTopLevel.
+void KeepTopLevelAbove(GtkWindow* window, const char* asked_by);
 
 // Centres a window on the primary screen; always returns 1.
 int CentreRect(int width, int height, Rect* out);
