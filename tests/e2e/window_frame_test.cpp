@@ -315,10 +315,17 @@ class TrayTest : public FrameTest {
 };
 
 TEST_F(TrayTest, StatusNotifierItemFollowsTheWatcherAndItsMenuQuits) {
-  QFile::copy(QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/demo/web/icon.png"),
-              shell_->dir() + "/icon.png");
+  for (const char* icon : {"icon.png", "icon-alert.png"}) {
+    QFile::copy(QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/demo/web/") + icon,
+                shell_->dir() + "/" + icon);
+  }
+  // Hidden, the page changes the icon's image.
   StartFrame(R"(
     ombrix.app.showtray(ombrix.app.apppath() + '/icon.png', '演示', 'Frame tip');
+    addEventListener('windowstate', e => {
+      if (e.detail.state === 'windowstate.hide')
+        ombrix.app.modifytrayicon(ombrix.app.apppath() + '/icon-alert.png');
+    });
   )");
   // A watcher that comes after the icon is shown lists it.
   const std::string log = (shell_->dir() + "/watcher.log").toStdString();
@@ -349,6 +356,12 @@ TEST_F(TrayTest, StatusNotifierItemFollowsTheWatcherAndItsMenuQuits) {
   x_->X("wmctrl -i -c " + std::to_string(window_));
   EXPECT_TRUE(WaitEvents([](const QJsonObject& log) { return Count(log, "hide") == 1; }));
   EXPECT_TRUE(shell_->Running());
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const std::string changed = Property(item, "IconPixmap");
+        return changed != pixmap && changed.find("(<[(32, 32, [byte 0x") == 0;
+      },
+      milliseconds(10000)));
   Call(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate", "0 0");
   EXPECT_NE(shell_->WaitForWindow("Frame", milliseconds(10000)), 0u);
   EXPECT_TRUE(WaitEvents([](const QJsonObject& log) { return Count(log, "show") == 2; }));
