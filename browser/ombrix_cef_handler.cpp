@@ -445,7 +445,7 @@ void OmbrixCefHandler::OnMainWindowClosing() {
   // With the tray icon shown, closing only hides the window, so long as a
   // panel shows the icon to bring it back.
   if (ombrix::IsTrayHosted()) {
-    gtk_widget_hide(GTK_WIDGET(main_window_));
+    ombrix::HideMainWindowToTray();
     return;
   }
   if (ombrix::IsTrayShown()) {

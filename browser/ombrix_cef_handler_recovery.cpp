@@ -1,12 +1,11 @@
 // The handler's side of recovery: a web process that crashed, hung or went
 // over its memory limit starts again, and a main page whose load failed is
 // tried again; the main page's state goes on page_status_.
-#include "browser/ombrix_cef_handler.h"
-
 #include <QDebug>
 #include <algorithm>
 #include <cstdio>
 
+#include "browser/ombrix_cef_handler.h"
 #include "util/log_text.h"
 
 namespace {

@@ -65,9 +65,6 @@ StatusNotifier::StatusNotifier(const QString& title, const QString& tooltip,
       argb_(argb),
       size_(size),
       events_(std::move(events)) {
-  static int instances = 0;
-  name_ = QByteArray("org.kde.StatusNotifierItem-") + QByteArray::number(getpid()) + '-' +
-          QByteArray::number(++instances);
   watch_ = g_bus_watch_name(G_BUS_TYPE_SESSION, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
                             OnWatcherAppeared, OnWatcherVanished, this, nullptr);
 }
@@ -83,10 +80,21 @@ StatusNotifier::~StatusNotifier() {
   }
 }
 
+void StatusNotifier::Emit(std::function<void()> event) {
+  if (event) event();
+}
+
 void StatusNotifier::SetState(State state) {
   if (state_ == state) return;
   state_ = state;
-  if (events_.changed) events_.changed();
+  Emit(events_.changed);
+}
+
+void StatusNotifier::SetHost(bool host) {
+  if (host_ == host) return;
+  host_ = host;
+  qDebug() << "tray:" << (host ? "a panel shows" : "no panel shows") << "StatusNotifierItems";
+  Emit(events_.changed);
 }
 
 void StatusNotifier::OnWatcherAppeared(GDBusConnection* bus, const gchar*, const gchar* owner,
@@ -108,6 +116,13 @@ void StatusNotifier::OnWatcherAppeared(GDBusConnection* bus, const gchar*, const
   }
   notifier->BuildMenu();
   qDebug() << "tray: a StatusNotifierWatcher is on the session bus:" << owner;
+  notifier->host_signals_ =
+      g_dbus_connection_signal_subscribe(bus, owner, kWatcherName, nullptr, kWatcherPath, nullptr,
+                                         G_DBUS_SIGNAL_FLAGS_NONE, OnHostSignal, notifier, nullptr);
+  // A name of its own for each registration: the last one may still be on its way out.
+  static int registrations = 0;
+  notifier->name_ = QByteArray("org.kde.StatusNotifierItem-") + QByteArray::number(getpid()) + '-' +
+                    QByteArray::number(++registrations);
   notifier->own_ =
       g_bus_own_name_on_connection(bus, notifier->name_.constData(), G_BUS_NAME_OWNER_FLAGS_NONE,
                                    OnNameAcquired, OnNameLost, notifier, nullptr);
@@ -118,6 +133,8 @@ void StatusNotifier::OnWatcherVanished(GDBusConnection*, const gchar*, gpointer 
   auto* notifier = static_cast<StatusNotifier*>(self);
   if (notifier->state_ == State::kRegistered) {
     qDebug() << "tray: the StatusNotifierWatcher has left the session bus";
+  } else if (notifier->state_ == State::kAsking) {
+    qDebug() << "tray: no StatusNotifierWatcher on the session bus";
   }
   notifier->Withdraw();
   notifier->SetState(State::kNoWatcher);
@@ -156,6 +173,45 @@ void StatusNotifier::OnRegistered(GObject* bus, GAsyncResult* result, gpointer s
   auto* notifier = static_cast<StatusNotifier*>(self);
   qDebug() << "tray: registered as" << notifier->name_.constData();
   notifier->SetState(State::kRegistered);
+  notifier->AskForHost();
+}
+
+void StatusNotifier::AskForHost() {
+  if (!bus_) return;
+  g_dbus_connection_call(bus_, kWatcherName, kWatcherPath, "org.freedesktop.DBus.Properties", "Get",
+                         g_variant_new("(ss)", kWatcherName, "IsStatusNotifierHostRegistered"),
+                         G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, cancellable_,
+                         OnHostProperty, this);
+}
+
+void StatusNotifier::OnHostSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                  const gchar* signal, GVariant*, gpointer self) {
+  // A host that goes may leave others: the watcher's property tells.
+  if (g_str_has_prefix(signal, "StatusNotifierHost"))
+    static_cast<StatusNotifier*>(self)->AskForHost();
+}
+
+void StatusNotifier::OnHostProperty(GObject* bus, GAsyncResult* result, gpointer self) {
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &error);
+  if (!reply && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+    g_error_free(error);  // withdrawn: the notifier may be gone
+    return;
+  }
+  auto* notifier = static_cast<StatusNotifier*>(self);
+  bool host = true;  // a watcher that does not say is taken at its word
+  if (reply) {
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) host = g_variant_get_boolean(value);
+    g_variant_unref(value);
+    g_variant_unref(reply);
+  } else {
+    qDebug() << "tray: the StatusNotifierWatcher does not say whether a panel shows items:"
+             << LogMessage(error->message);
+    g_error_free(error);
+  }
+  notifier->SetHost(host);
 }
 
 void StatusNotifier::Withdraw() {
@@ -165,6 +221,9 @@ void StatusNotifier::Withdraw() {
   }
   if (own_) g_bus_unown_name(own_);
   own_ = 0;
+  if (host_signals_) g_dbus_connection_signal_unsubscribe(bus_, host_signals_);
+  host_signals_ = 0;
+  host_ = false;
   if (object_) g_dbus_connection_unregister_object(bus_, object_);
   object_ = 0;
   g_clear_object(&bus_);
@@ -210,7 +269,7 @@ void StatusNotifier::SetIcon(const QByteArray& argb, int size) {
 void StatusNotifier::OnItemActivated(DbusmenuMenuitem* item, guint, gpointer self) {
   auto* notifier = static_cast<StatusNotifier*>(self);
   if (item == notifier->open_item_) {
-    if (notifier->events_.open) notifier->events_.open();
+    Emit(notifier->events_.open);
     return;
   }
   // Quitting takes the menu off the bus: not while it is handing out this event.
@@ -219,7 +278,7 @@ void StatusNotifier::OnItemActivated(DbusmenuMenuitem* item, guint, gpointer sel
       [](gpointer data) {
         auto* quitting = static_cast<StatusNotifier*>(data);
         quitting->quit_source_ = 0;
-        if (quitting->events_.quit) quitting->events_.quit();
+        Emit(quitting->events_.quit);
         return G_SOURCE_REMOVE;
       },
       notifier);
@@ -234,7 +293,7 @@ void StatusNotifier::OnMethodCall(GDBusConnection*, const gchar*, const gchar*, 
   // kind of icon does.
   const bool activate = g_strcmp0(method, "Activate") == 0;
   g_dbus_method_invocation_return_value(invocation, nullptr);
-  if (activate && notifier->events_.activate) notifier->events_.activate();
+  if (activate) Emit(notifier->events_.activate);
 }
 
 GVariant* StatusNotifier::Pixmaps() const {
@@ -262,7 +321,12 @@ GVariant* StatusNotifier::OnGetProperty(GDBusConnection*, const gchar*, const gc
   }
   if (name == "ItemIsMenu") return g_variant_new_boolean(FALSE);
   if (name == "Menu") return g_variant_new_object_path(kMenuPath);
-  return g_variant_new_string("");  // the icon names and the attention movie
+  // Without pixels (an unreadable file), the desktop's generic icon, as the
+  // system tray's icon shows then.
+  if (name == "IconName" && notifier->argb_.isEmpty()) {
+    return g_variant_new_string("application-x-executable");
+  }
+  return g_variant_new_string("");  // the other icon names and the attention movie
 }
 
 }  // namespace ombrix

@@ -31,7 +31,7 @@ class StatusNotifier {
     std::function<void()> activate;  // a click on the icon
     std::function<void()> open;      // the menu's "打开" item
     std::function<void()> quit;      // the menu's "退 出" item, after the current event
-    std::function<void()> changed;   // state() is new
+    std::function<void()> changed;   // state() or IsShown() is new
   };
 
   // Starts following the session bus's watcher; call only where a session bus is.
@@ -43,6 +43,10 @@ class StatusNotifier {
   StatusNotifier& operator=(const StatusNotifier&) = delete;
 
   State state() const { return state_; }
+  // Whether a panel shows the item: the watcher lists it and says a host
+  // (a panel) is registered with it. A watcher whose panel has gone (crashed,
+  // restarting) shows nothing.
+  bool IsShown() const { return state_ == State::kRegistered && host_; }
   // New pixels (ARGB, size x size; empty: no image); hosts hear NewIcon.
   void SetIcon(const QByteArray& argb, int size);
   void SetMenuText(const QString& menu_text);
@@ -54,6 +58,11 @@ class StatusNotifier {
   static void OnNameAcquired(GDBusConnection* bus, const gchar* name, gpointer self);
   static void OnNameLost(GDBusConnection* bus, const gchar* name, gpointer self);
   static void OnRegistered(GObject* bus, GAsyncResult* result, gpointer self);
+  static void OnHostSignal(GDBusConnection* bus, const gchar* sender, const gchar* path,
+                           const gchar* interface, const gchar* signal, GVariant* parameters,
+                           gpointer self);
+  static void OnHostProperty(GObject* bus, GAsyncResult* result, gpointer self);
+  void AskForHost();
   static void OnMethodCall(GDBusConnection* bus, const gchar* sender, const gchar* path,
                            const gchar* interface, const gchar* method, GVariant* parameters,
                            GDBusMethodInvocation* invocation, gpointer self);
@@ -66,6 +75,9 @@ class StatusNotifier {
   // Takes the item off the bus (the watcher forgets it with its name).
   void Withdraw();
   void SetState(State state);
+  void SetHost(bool host);
+  // Runs one of events_ (a copy: quitting destroys this object).
+  static void Emit(std::function<void()> event);
 
   QString title_;
   QString tooltip_;
@@ -74,7 +86,9 @@ class StatusNotifier {
   int size_ = 0;
   Events events_;
   State state_ = State::kAsking;
-  QByteArray name_;  // the item's own name on the bus
+  QByteArray name_;  // the item's own name on the bus (a new one each registration)
+  bool host_ = false;
+  guint host_signals_ = 0;
   guint watch_ = 0;
   guint own_ = 0;
   guint object_ = 0;

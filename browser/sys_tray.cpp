@@ -109,6 +109,7 @@ void SysTray::Show(OmbrixCefHandler& handler, const QString& icon_path, const QS
   gtk_status_icon_set_tooltip_text(icon_, tip.isEmpty() ? nullptr : tip.toUtf8().constData());
   g_signal_connect(icon_, "button-press-event", G_CALLBACK(OnButtonPress), this);
   g_signal_connect(icon_, "popup-menu", G_CALLBACK(OnPopupMenu), this);
+  g_signal_connect(icon_, "notify::embedded", G_CALLBACK(OnEmbedded), this);
   if (HasSessionBus()) StartStatusNotifier(pixbuf, tip);
   if (pixbuf) g_object_unref(pixbuf);
   FollowStatusNotifier();
@@ -121,7 +122,10 @@ void SysTray::StartStatusNotifier(GdkPixbuf* pixbuf, const QString& tooltip) {
   events.activate = [this] { ShowMainWindow(GDK_CURRENT_TIME); };
   events.open = [this] { ShowMainWindow(GDK_CURRENT_TIME); };
   events.quit = [this] { Quit(); };
-  events.changed = [this] { FollowStatusNotifier(); };
+  events.changed = [this] {
+    FollowStatusNotifier();
+    FollowHosts();
+  };
   notifier_ =
       std::make_unique<StatusNotifier>(QString::fromUtf8(title ? title : ""), tooltip, menu_text_,
                                        ArgbOf(pixbuf), SideOf(pixbuf), std::move(events));
@@ -135,12 +139,33 @@ void SysTray::FollowStatusNotifier() {
 
 bool SysTray::IsHosted() const {
   if (!icon_) return false;
-  if (notifier_ && notifier_->state() == StatusNotifier::State::kRegistered) return true;
+  if (notifier_ && notifier_->IsShown()) return true;
   return gtk_status_icon_get_visible(icon_) && gtk_status_icon_is_embedded(icon_);
+}
+
+void SysTray::HideMainWindow() {
+  GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
+  if (!window) return;
+  gtk_widget_hide(GTK_WIDGET(window));
+  hidden_by_close_ = true;
+}
+
+void SysTray::OnEmbedded(GtkStatusIcon*, GParamSpec*, gpointer self) {
+  static_cast<SysTray*>(self)->FollowHosts();
+}
+
+void SysTray::FollowHosts() {
+  GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
+  if (!hidden_by_close_ || !window || IsHosted()) return;
+  hidden_by_close_ = false;
+  if (gtk_widget_get_visible(GTK_WIDGET(window))) return;
+  qDebug() << "tray: no panel shows the icon any more; the closed window is shown again";
+  ShowMainWindow(GDK_CURRENT_TIME);
 }
 
 void SysTray::Hide() {
   handler_ = nullptr;
+  hidden_by_close_ = false;
   notifier_.reset();
   if (!icon_) return;
   g_signal_handlers_disconnect_by_data(icon_, this);
@@ -159,6 +184,7 @@ void SysTray::ModifyIcon(const QString& icon_path) {
 void SysTray::ShowMainWindow(guint32 time) {
   GtkWindow* window = handler_ ? handler_->main_window() : nullptr;
   if (!window) return;
+  hidden_by_close_ = false;
   gtk_widget_show(GTK_WIDGET(window));
   gtk_window_deiconify(window);
   gtk_window_present_with_time(window, time);
@@ -222,6 +248,8 @@ void HideTray() { SysTray::Instance().Hide(); }
 bool IsTrayShown() { return SysTray::Instance().IsShown(); }
 
 bool IsTrayHosted() { return SysTray::Instance().IsHosted(); }
+
+void HideMainWindowToTray() { SysTray::Instance().HideMainWindow(); }
 
 void ModifyTrayIcon(const QString& icon_path) { SysTray::Instance().ModifyIcon(icon_path); }
 

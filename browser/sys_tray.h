@@ -37,6 +37,9 @@ class SysTray {
   bool IsHosted() const;
   // Replaces the image; nothing while the icon is not shown.
   void ModifyIcon(const QString& icon_path);
+  // Hides the main window for its close while a panel shows the icon. Should
+  // the panel go while the window is hidden so, the window comes back.
+  void HideMainWindow();
 
  private:
   static gboolean OnButtonPress(GtkStatusIcon* icon, GdkEventButton* event, gpointer self);
@@ -46,6 +49,9 @@ class SysTray {
   void StartStatusNotifier(GdkPixbuf* pixbuf, const QString& tooltip);
   // The XEmbed icon stands in while no watcher is known to list the item.
   void FollowStatusNotifier();
+  // A window closed into the icon comes back when no panel shows the icon.
+  void FollowHosts();
+  static void OnEmbedded(GtkStatusIcon* icon, GParamSpec* pspec, gpointer self);
   void ShowMainWindow(guint32 time);
   // Brings the main window to the foreground when it is on screen.
   void RaiseMainWindow(guint32 time);
@@ -55,6 +61,7 @@ class SysTray {
   GtkStatusIcon* icon_ = nullptr;
   std::unique_ptr<StatusNotifier> notifier_;
   QString menu_text_;
+  bool hidden_by_close_ = false;
 };
 
 void ShowTray(OmbrixCefHandler& handler, const QString& icon_path, const QString& menu_text,
@@ -63,5 +70,6 @@ void HideTray();
 bool IsTrayShown();
 bool IsTrayHosted();
 void ModifyTrayIcon(const QString& icon_path);
+void HideMainWindowToTray();
 
 }  // namespace ombrix

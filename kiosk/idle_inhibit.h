@@ -14,8 +14,9 @@ namespace ombrix {
 
 class IdleInhibit {
  public:
-  // Holds the inhibitor from the window's first map until destruction. Only
-  // for a window on a Wayland display.
+  // Asks the compositor for the protocol now (before the main loop runs) and
+  // holds an inhibitor whenever the window is mapped: GTK gives a window a new
+  // surface each time it is shown again. Only for a window on a Wayland display.
   explicit IdleInhibit(GtkWindow* window);
   ~IdleInhibit();
   IdleInhibit(const IdleInhibit&) = delete;
@@ -23,10 +24,12 @@ class IdleInhibit {
 
  private:
   static void OnMap(GtkWidget* window, gpointer self);
+  static void OnUnmap(GtkWidget* window, gpointer self);
+  void BindManager();
   void Inhibit();
+  void Release();
 
   GtkWindow* window_;
-  gulong map_handler_ = 0;
   wl_event_queue* queue_ = nullptr;
   zwp_idle_inhibit_manager_v1* manager_ = nullptr;
   zwp_idle_inhibitor_v1* inhibitor_ = nullptr;

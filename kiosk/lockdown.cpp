@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include "util/trusted_origins.h"
+#include "util/util_win.h"
 
 namespace ombrix {
 namespace {
@@ -157,7 +158,7 @@ void Lockdown::AskForPin(GtkWindow* over) {
   gtk_window_set_title(window, "Exit PIN");
   gtk_window_set_transient_for(window, over);
   gtk_window_set_modal(window, TRUE);
-  gtk_window_set_keep_above(window, TRUE);
+  KeepTopLevelAbove(window, "the exit PIN prompt above others");
   gtk_window_set_position(window, GTK_WIN_POS_CENTER_ON_PARENT);
   gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
   gtk_window_set_default_size(window, 320, -1);
