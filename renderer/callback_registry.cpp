@@ -177,13 +177,18 @@ bool StartWorkerThread(int uuid, const char* what, std::function<void()> work) {
   }
 }
 
-QString BuildWindowStateScript(const QString& state) {
-  // Inside a function of its own: the event's variable is no global of the
-  // page's, so a page's own `let e` or `var e` neither stops it nor is overwritten.
-  return QStringLiteral("(function(){var e = new CustomEvent('windowstate',{") + QLatin1Char('\t') +
-         QStringLiteral("detail:{") + QStringLiteral("\t\t") + QStringLiteral("state:'") + state +
-         QStringLiteral("'") + QLatin1Char('\t') + QStringLiteral("}") + QStringLiteral("});") +
-         QStringLiteral("dispatchEvent(e);})();");
+void DispatchWindowState(JSContextRef context, const QString& state) {
+  JSObjectRef global = JSContextGetGlobalObject(context);
+  JSObjectRef constructor = GetObject(context, global, "CustomEvent");
+  if (!constructor || !JSObjectIsConstructor(context, constructor)) return;
+  JSObjectRef detail = JSObjectMake(context, nullptr, nullptr);
+  SetProperty(context, detail, "state", ToJsValue(context, JsPlain::String(state)));
+  JSObjectRef init = JSObjectMake(context, nullptr, nullptr);
+  SetProperty(context, init, "detail", detail);
+  const JSValueRef args[] = {ToJsValue(context, JsPlain::String(QStringLiteral("windowstate"))),
+                             init};
+  JSObjectRef event = JSObjectCallAsConstructor(context, constructor, 2, args, nullptr);
+  if (event) CallMethod(context, global, "dispatchEvent", {event});
 }
 
 }  // namespace ombrix

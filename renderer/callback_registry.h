@@ -3,6 +3,8 @@
 // worker objects, and the hand-over from worker threads to the page's thread.
 #pragma once
 
+#include <JavaScriptCore/JavaScript.h>
+
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -137,7 +139,9 @@ class CallbackRegistry {
   std::vector<std::function<void(ContextToken)>> listeners_;
 };
 
-// The script that raises the page's "windowstate" event for a state message.
-QString BuildWindowStateScript(const QString& state);
+// Raises the page's "windowstate" event for a state message, as the page's
+// own dispatchEvent(new CustomEvent('windowstate', {detail: {state: state}}))
+// would: with the page's CustomEvent and dispatchEvent, and no script parsed.
+void DispatchWindowState(JSContextRef context, const QString& state);
 
 }  // namespace ombrix

@@ -105,10 +105,30 @@ JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call) {
 }
 
 void NameFunction(JSContextRef context, JSObjectRef function, const QString& name) {
-  // A function's "name" is read-only on Function.prototype: only a definition sets it.
-  JSValueRef define =
-      Evaluate(context, "(function (f, n) { Object.defineProperty(f, 'name', {value: n}); })");
-  CallFunction(context, define, {function, ToJsValue(context, JsPlain::String(name))});
+  // A function's "name" is read-only on Function.prototype: only a definition
+  // sets it (Object.defineProperty(function, "name", {value: name})).
+  JSObjectRef object = GetObject(context, JSContextGetGlobalObject(context), "Object");
+  if (!object) return;
+  JSObjectRef descriptor = JSObjectMake(context, nullptr, nullptr);
+  SetProperty(context, descriptor, "value", ToJsValue(context, JsPlain::String(name)));
+  CallMethod(context, object, "defineProperty",
+             {function, ToJsValue(context, JsPlain::String(QStringLiteral("name"))), descriptor});
+}
+
+void SetProperty(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value) {
+  JSStringRef property = JSStringCreateWithUTF8CString(name);
+  JSObjectSetProperty(context, object, property, value, kJSPropertyAttributeNone, nullptr);
+  JSStringRelease(property);
+}
+
+JSValueRef CallMethod(JSContextRef context, JSObjectRef object, const char* method,
+                      const std::vector<JSValueRef>& args) {
+  JSObjectRef function = GetObject(context, object, method);
+  if (!function || !JSObjectIsFunction(context, function)) return nullptr;
+  JSValueRef exception = nullptr;
+  JSValueRef result =
+      JSObjectCallAsFunction(context, function, object, args.size(), args.data(), &exception);
+  return exception ? nullptr : result;
 }
 
 JSValueRef MakeError(JSContextRef context, const QString& message) {

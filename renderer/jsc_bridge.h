@@ -31,6 +31,15 @@ JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call);
 // Gives function the name a page reads from its "name" ("runapp").
 void NameFunction(JSContextRef context, JSObjectRef function, const QString& name);
 
+// Sets object[name] = value as a page's assignment does.
+void SetProperty(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value);
+
+// Calls object[method](args...) with object as "this"; nullptr when there is
+// no such function or it threw. No script is parsed: the page side binds and
+// raises its events through the engine's builtins alone.
+JSValueRef CallMethod(JSContextRef context, JSObjectRef object, const char* method,
+                      const std::vector<JSValueRef>& args);
+
 // An Error object with message as its message.
 JSValueRef MakeError(JSContextRef context, const QString& message);
 

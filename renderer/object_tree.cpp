@@ -33,11 +33,10 @@ const std::vector<FamilyBinding>& BindingTable() {
   return table;
 }
 
-const std::vector<const char*>& TreeScripts() {
-  static const std::vector<const char*> scripts = {
-      "ombrix={}",      "ombrix.app={}",         "ombrix.process={}", "ombrix.gui={}",
-      "ombrix.tool={}", "ombrix.requestfile={}", "ombrix.fpj={}",     "ombrix.file={}"};
-  return scripts;
+const std::vector<const char*>& TreeObjects() {
+  static const std::vector<const char*> objects = {"app",         "process", "gui", "tool",
+                                                   "requestfile", "fpj",     "file"};
+  return objects;
 }
 
 std::shared_ptr<FunHandler> CreateFamilyHandler(const char* object, std::uint64_t page_id) {

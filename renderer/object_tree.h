@@ -18,8 +18,9 @@ struct FamilyBinding {
 // file, requestfile, fpj.
 const std::vector<FamilyBinding>& BindingTable();
 
-// The scripts that make the empty tree, run in this order.
-const std::vector<const char*>& TreeScripts();
+// The objects below `ombrix` that make the empty tree, made in this order
+// (the order a page enumerates them in).
+const std::vector<const char*>& TreeObjects();
 
 // A new handler of the family named by object, for the page with page_id.
 std::shared_ptr<FunHandler> CreateFamilyHandler(const char* object, std::uint64_t page_id);

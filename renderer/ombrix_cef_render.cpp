@@ -62,7 +62,13 @@ JSGlobalContextRef ContextOf(WebKitFrame* frame, WebKitScriptWorld* world) {
 // The origin the engine gave the document (read before any page script runs):
 // "null" for a sandboxed one, whatever its address.
 QString DocumentOrigin(JSGlobalContextRef context) {
-  return EvaluateString(context, "self.origin");
+  JSStringRef name = JSStringCreateWithUTF8CString("origin");  // self.origin
+  const JSValueRef origin =
+      JSObjectGetProperty(context, JSContextGetGlobalObject(context), name, nullptr);
+  JSStringRelease(name);
+  if (!origin) return QString();
+  const JsValue text = JsValue::Borrow(context, origin);
+  return text.IsString() ? text.GetStringValue() : QString();
 }
 
 // A trusted document cannot widen its origin to its parent domain, so a frame
@@ -217,9 +223,12 @@ JSGlobalContextRef OmbrixCefRender::ContextOfToken(ContextToken token) const {
 
 void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef context,
                                      ContextToken token) {
-  for (const char* script : TreeScripts()) Evaluate(context, script);
-  JSObjectRef ombrix = GetObject(context, JSContextGetGlobalObject(context), "ombrix");
-  if (!ombrix) return;
+  // ombrix = {}; ombrix.app = {}; ... as plain objects of the page's own.
+  JSObjectRef ombrix = JSObjectMake(context, nullptr, nullptr);
+  SetProperty(context, JSContextGetGlobalObject(context), "ombrix", ombrix);
+  for (const char* name : TreeObjects()) {
+    SetProperty(context, ombrix, name, JSObjectMake(context, nullptr, nullptr));
+  }
   const std::uint64_t page_id = webkit_web_page_get_id(page);
   for (const FamilyBinding& family : BindingTable()) {
     if (!std::strcmp(family.object, "requestfile")) {
@@ -248,7 +257,7 @@ void OmbrixCefRender::RaiseWindowState(WebKitWebPage* page, const char* state) {
   auto it = main_frames_.find(page);
   if (it == main_frames_.end()) return;
   JSGlobalContextRef context = ContextOf(it->second, webkit_script_world_get_default());
-  if (context) Evaluate(context, BuildWindowStateScript(QString::fromUtf8(state)).toUtf8());
+  if (context) DispatchWindowState(context, QString::fromUtf8(state));
 }
 
 gboolean OmbrixCefRender::OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message,

@@ -56,6 +56,10 @@ TEST(Paths, FullPathAndAppDirFollowTheExecutable) {
             "file:///opt/kiosk%20%232/50%25%20%E6%95%B0%E6%8D%AE/web/index.html");
   EXPECT_EQ(ombrix::ExpandAppDirInUrl("//srv/a?b.html"), "file:///srv/a%3Fb.html");
   EXPECT_EQ(ombrix::ExpandAppDirInUrl("web/index.html"), "web/index.html");
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("x-shop+v1.2:/${AppDir}"),
+            "x-shop+v1.2:/" + QString("/opt/kiosk%20%232/50%25%20%E6%95%B0%E6%8D%AE"));
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("/srv/1http:x"), "file:///srv/1http%3Ax");
+  EXPECT_EQ(ombrix::ExpandAppDirInUrl("web page:x.html"), "web page:x.html");
   // Downloads encode an address as the engine does.
   EXPECT_EQ(ombrix::EncodedUrl(QString::fromUtf8("http://127.0.0.1:8765/数据.bin?q=é f")),
             "http://127.0.0.1:8765/%E6%95%B0%E6%8D%AE.bin?q=%C3%A9%20f");
