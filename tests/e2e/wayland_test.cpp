@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 
@@ -124,17 +125,22 @@ TEST_F(WaylandTest, CageRunsEveryFamilyAndHoldsOffIdle) {
 #endif
   WriteApp();
   // cage refuses to run as root: it, the session bus and the shell run as
-  // nobody, who then owns the app's folder.
+  // nobody, who then owns the app's folder. The page side's IPC library comes
+  // along: nobody may not read the build tree where the library looks for it.
+  QDir().mkpath(shell_->dir() + "/lib");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(OMBRIX_TEST_BIN_DIR "/libfastipc.so.0"),
+                          shell_->dir() + "/lib/libfastipc.so.0"));
   const std::string dir = shell_->dir().toStdString();
   ASSERT_EQ(e2e::Run("chown -R 65534:65534 '" + dir + "' && chmod 0755 '" + dir + "' && echo ok"),
             "ok\n");
-  shell_->StartProgram("setpriv",
-                       {"--reuid=65534", "--regid=65534", "--clear-groups", "env",
-                        "HOME=" + shell_->dir(), "dbus-run-session", "--", "cage", "--", "env",
-                        "GDK_BACKEND=wayland", "WAYLAND_DEBUG=client", shell_->dir() + "/ombrix"},
-                       QString(),
-                       {"XDG_RUNTIME_DIR=" + runtime_, "WLR_BACKENDS=headless",
-                        "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
+  shell_->StartProgram(
+      "setpriv",
+      {"--reuid=65534", "--regid=65534", "--clear-groups", "env", "HOME=" + shell_->dir(),
+       "dbus-run-session", "--", "cage", "--", "env", "GDK_BACKEND=wayland", "WAYLAND_DEBUG=client",
+       "LD_LIBRARY_PATH=" + shell_->dir() + "/lib", shell_->dir() + "/ombrix"},
+      QString(),
+      {"XDG_RUNTIME_DIR=" + runtime_, "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+       "WLR_RENDERER=pixman"});
   ExpectFamiliesAnswered(1280, 720, "max");
   const std::string output = shell_->Output();
   EXPECT_NE(output.find(".create_inhibitor("), std::string::npos);
