@@ -20,6 +20,7 @@
 #include "app/startup.h"
 #include "kiosk/display_watch.h"
 #include "kiosk/service_notify.h"
+#include "util/local_encoding.h"
 #include "util/log_text.h"
 #include "util/url_text.h"
 #include "util/util_win.h"
@@ -50,7 +51,8 @@ void EndOnSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // First: the service manager's variables leave the environment before any
+  ombrix::UseUtf8LocalEncoding();  // before the first file name
+  // Then: the service manager's variables leave the environment before any
   // thread or child process (a web process, a bus, a page's program) exists.
   ombrix::ServiceNotifier notifier;
   service = &notifier;

@@ -12,6 +12,7 @@
 #include "renderer/page_messages.h"
 #include "renderer/page_print.h"
 #include "renderer/query_router.h"
+#include "util/local_encoding.h"
 #include "util/log_text.h"
 #include "util/util_win.h"
 
@@ -285,6 +286,7 @@ gboolean OmbrixCefRender::OnPageMessage(WebKitWebPage* page, WebKitUserMessage* 
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* user_data) {
+  ombrix::UseUtf8LocalEncoding();
   const ombrix::ExtensionInitData data =
       ombrix::ReadExtensionInitData(const_cast<GVariant*>(user_data));
   if (data.debug_log_off) ombrix::DropDebugLines();
