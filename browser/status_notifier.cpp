@@ -1,11 +1,10 @@
 #include "browser/status_notifier.h"
 
-#include <libdbusmenu-glib/menuitem.h>
-#include <libdbusmenu-glib/server.h>
 #include <unistd.h>
 
 #include <QDebug>
 
+#include "browser/dbusmenu_library.h"
 #include "util/log_text.h"
 
 namespace ombrix {
@@ -230,23 +229,24 @@ void StatusNotifier::Withdraw() {
 }
 
 void StatusNotifier::BuildMenu() {
-  if (menu_) return;
-  menu_ = dbusmenu_server_new(kMenuPath);
-  DbusmenuMenuitem* root = dbusmenu_menuitem_new();
-  open_item_ = dbusmenu_menuitem_new();
-  quit_item_ = dbusmenu_menuitem_new();
+  const DbusmenuLibrary* dbusmenu = Dbusmenu();
+  if (menu_ || !dbusmenu) return;
+  menu_ = dbusmenu->dbusmenu_server_new(kMenuPath);
+  DbusmenuMenuitem* root = dbusmenu->dbusmenu_menuitem_new();
+  open_item_ = dbusmenu->dbusmenu_menuitem_new();
+  quit_item_ = dbusmenu->dbusmenu_menuitem_new();
   SetMenuText(menu_text_);
-  dbusmenu_menuitem_property_set(quit_item_, DBUSMENU_MENUITEM_PROP_LABEL, "退 出");
+  dbusmenu->dbusmenu_menuitem_property_set(quit_item_, DBUSMENU_MENUITEM_PROP_LABEL, "退 出");
   g_signal_connect(open_item_, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(OnItemActivated),
                    this);
   g_signal_connect(quit_item_, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(OnItemActivated),
                    this);
   // The root holds the items from here on, and the server the root.
-  dbusmenu_menuitem_child_append(root, open_item_);
-  dbusmenu_menuitem_child_append(root, quit_item_);
+  dbusmenu->dbusmenu_menuitem_child_append(root, open_item_);
+  dbusmenu->dbusmenu_menuitem_child_append(root, quit_item_);
   g_object_unref(open_item_);
   g_object_unref(quit_item_);
-  dbusmenu_server_set_root(menu_, root);
+  dbusmenu->dbusmenu_server_set_root(menu_, root);
   g_object_unref(root);
 }
 
@@ -254,7 +254,8 @@ void StatusNotifier::SetMenuText(const QString& menu_text) {
   menu_text_ = menu_text;
   if (!open_item_) return;
   const QByteArray label = (QStringLiteral("打开") + menu_text).toUtf8();
-  dbusmenu_menuitem_property_set(open_item_, DBUSMENU_MENUITEM_PROP_LABEL, label.constData());
+  Dbusmenu()->dbusmenu_menuitem_property_set(open_item_, DBUSMENU_MENUITEM_PROP_LABEL,
+                                             label.constData());
 }
 
 void StatusNotifier::SetIcon(const QByteArray& argb, int size) {
@@ -320,7 +321,8 @@ GVariant* StatusNotifier::OnGetProperty(GDBusConnection*, const gchar*, const gc
                          "");
   }
   if (name == "ItemIsMenu") return g_variant_new_boolean(FALSE);
-  if (name == "Menu") return g_variant_new_object_path(kMenuPath);
+  if (name == "Menu")
+    return g_variant_new_object_path(notifier->menu_ ? kMenuPath : "/NO_DBUSMENU");
   // Without pixels (an unreadable file), the desktop's generic icon, as the
   // system tray's icon shows then.
   if (name == "IconName" && notifier->argb_.isEmpty()) {
