@@ -47,8 +47,14 @@ void SetIconImage(GtkStatusIcon* icon, GdkPixbuf* pixbuf) {
   }
 }
 
-// The pixels a StatusNotifierItem carries (empty without an image).
-QByteArray ArgbOf(GdkPixbuf* pixbuf) {
+// The pixels a StatusNotifierItem carries, with the side of their square
+// (empty, side 0, without an image).
+struct SquareIcon {
+  QByteArray argb;
+  int side = 0;
+};
+
+SquareIcon SquareIconOf(GdkPixbuf* pixbuf) {
   if (!pixbuf || gdk_pixbuf_get_bits_per_sample(pixbuf) != 8) return {};
   const int width = gdk_pixbuf_get_width(pixbuf);
   const int height = gdk_pixbuf_get_height(pixbuf);
@@ -59,15 +65,13 @@ QByteArray ArgbOf(GdkPixbuf* pixbuf) {
   gdk_pixbuf_fill(square, 0);
   gdk_pixbuf_copy_area(pixbuf, 0, 0, width, height, square, (side - width) / 2,
                        (side - height) / 2);
-  const QByteArray argb =
+  SquareIcon icon;
+  icon.argb =
       ArgbPixels(gdk_pixbuf_read_pixels(square), qsizetype(gdk_pixbuf_get_byte_length(square)),
                  side, side, gdk_pixbuf_get_rowstride(square), gdk_pixbuf_get_n_channels(square));
+  icon.side = icon.argb.isEmpty() ? 0 : side;
   g_object_unref(square);
-  return argb;
-}
-
-int SideOf(GdkPixbuf* pixbuf) {
-  return pixbuf ? std::max(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf)) : 0;
+  return icon;
 }
 
 void DestroyLater(GtkWidget* menu, gpointer) {
@@ -126,9 +130,9 @@ void SysTray::StartStatusNotifier(GdkPixbuf* pixbuf, const QString& tooltip) {
     FollowStatusNotifier();
     FollowHosts();
   };
-  notifier_ =
-      std::make_unique<StatusNotifier>(QString::fromUtf8(title ? title : ""), tooltip, menu_text_,
-                                       ArgbOf(pixbuf), SideOf(pixbuf), std::move(events));
+  const SquareIcon icon = SquareIconOf(pixbuf);
+  notifier_ = std::make_unique<StatusNotifier>(QString::fromUtf8(title ? title : ""), tooltip,
+                                               menu_text_, icon.argb, icon.side, std::move(events));
 }
 
 void SysTray::FollowStatusNotifier() {
@@ -177,7 +181,10 @@ void SysTray::ModifyIcon(const QString& icon_path) {
   if (!icon_) return;
   GdkPixbuf* pixbuf = LoadIcon(icon_path);
   SetIconImage(icon_, pixbuf);
-  if (notifier_) notifier_->SetIcon(ArgbOf(pixbuf), SideOf(pixbuf));
+  if (notifier_) {
+    const SquareIcon icon = SquareIconOf(pixbuf);
+    notifier_->SetIcon(icon.argb, icon.side);
+  }
   if (pixbuf) g_object_unref(pixbuf);
 }
 
