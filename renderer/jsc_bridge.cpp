@@ -105,20 +105,39 @@ JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call) {
 }
 
 void NameFunction(JSContextRef context, JSObjectRef function, const QString& name) {
-  // A function's "name" is read-only on Function.prototype: only a definition
-  // sets it (Object.defineProperty(function, "name", {value: name})).
-  JSObjectRef object = GetObject(context, JSContextGetGlobalObject(context), "Object");
-  if (!object) return;
-  JSObjectRef descriptor = JSObjectMake(context, nullptr, nullptr);
-  SetProperty(context, descriptor, "value", ToJsValue(context, JsPlain::String(name)));
-  CallMethod(context, object, "defineProperty",
-             {function, ToJsValue(context, JsPlain::String(QStringLiteral("name"))), descriptor});
+  FunctionNamer(context).Name(function, name);
 }
 
-void SetProperty(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value) {
+FunctionNamer::FunctionNamer(JSContextRef context) : context_(context) {
+  object_ = GetObject(context, JSContextGetGlobalObject(context), "Object");
+  define_ = object_ ? GetObject(context, object_, "defineProperty") : nullptr;
+  if (define_ && !JSObjectIsFunction(context, define_)) define_ = nullptr;
+  key_ = ToJsValue(context, JsPlain::String(QStringLiteral("name")));
+}
+
+void FunctionNamer::Name(JSObjectRef function, const QString& name) const {
+  // A function's "name" is read-only on Function.prototype: only a definition
+  // sets it (Object.defineProperty(function, "name", {value: name})).
+  if (!define_) return;
+  JSObjectRef descriptor = JSObjectMake(context_, nullptr, nullptr);
+  SetProperty(context_, descriptor, "value", ToJsValue(context_, JsPlain::String(name)));
+  const JSValueRef args[] = {function, key_, descriptor};
+  JSObjectCallAsFunction(context_, define_, object_, 3, args, nullptr);
+}
+
+namespace {
+
+void SetWithAttributes(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value,
+                       JSPropertyAttributes attributes) {
   JSStringRef property = JSStringCreateWithUTF8CString(name);
-  JSObjectSetProperty(context, object, property, value, kJSPropertyAttributeNone, nullptr);
+  JSObjectSetProperty(context, object, property, value, attributes, nullptr);
   JSStringRelease(property);
+}
+
+}  // namespace
+
+void SetProperty(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value) {
+  SetWithAttributes(context, object, name, value, kJSPropertyAttributeNone);
 }
 
 JSValueRef CallMethod(JSContextRef context, JSObjectRef object, const char* method,
@@ -138,11 +157,9 @@ JSValueRef MakeError(JSContextRef context, const QString& message) {
 
 void DefineReadOnly(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value,
                     bool enumerable) {
-  JSStringRef property = JSStringCreateWithUTF8CString(name);
   JSPropertyAttributes attributes = kJSPropertyAttributeReadOnly | kJSPropertyAttributeDontDelete;
   if (!enumerable) attributes |= kJSPropertyAttributeDontEnum;
-  JSObjectSetProperty(context, object, property, value, attributes, nullptr);
-  JSStringRelease(property);
+  SetWithAttributes(context, object, name, value, attributes);
 }
 
 JSValueRef Evaluate(JSContextRef context, const QByteArray& script) {

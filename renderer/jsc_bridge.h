@@ -31,6 +31,21 @@ JSObjectRef MakeNativeFunction(JSContextRef context, NativeCall call);
 // Gives function the name a page reads from its "name" ("runapp").
 void NameFunction(JSContextRef context, JSObjectRef function, const QString& name);
 
+// Names many functions of one context, with the page's Object.defineProperty
+// looked up once. A local of the binding that uses it: the engine finds the
+// values it holds on the stack.
+class FunctionNamer {
+ public:
+  explicit FunctionNamer(JSContextRef context);
+  void Name(JSObjectRef function, const QString& name) const;
+
+ private:
+  JSContextRef context_;
+  JSObjectRef object_ = nullptr;  // Object, the definer's "this"
+  JSObjectRef define_ = nullptr;  // Object.defineProperty
+  JSValueRef key_ = nullptr;      // "name"
+};
+
 // Sets object[name] = value as a page's assignment does.
 void SetProperty(JSContextRef context, JSObjectRef object, const char* name, JSValueRef value);
 

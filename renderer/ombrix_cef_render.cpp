@@ -231,6 +231,7 @@ void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef con
     SetProperty(context, ombrix, name, JSObjectMake(context, nullptr, nullptr));
   }
   const std::uint64_t page_id = webkit_web_page_get_id(page);
+  const FunctionNamer namer(context);
   for (const FamilyBinding& family : BindingTable()) {
     if (!std::strcmp(family.object, "requestfile")) {
       qDebug() << "AppTitle"
@@ -247,7 +248,7 @@ void OmbrixCefRender::BindObjectTree(WebKitWebPage* page, JSGlobalContextRef con
             return Invoke(binding, call_context, argc, argv, exception);
           });
       // Named like the page's own functions (ombrix.app.runapp.name is "runapp").
-      NameFunction(context, function, binding.name);
+      namer.Name(function, binding.name);
       // Read-only and not deletable, but enumerable like the page's own properties.
       DefineReadOnly(context, object, name, function, true);
     }

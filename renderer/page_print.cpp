@@ -37,10 +37,7 @@ void PagePrint::Install(std::uint64_t page_id, bool main_frame, JSGlobalContextR
         return JSValueMakeUndefined(call_context);
       });
   NameFunction(context, print, QStringLiteral("print"));
-  JSStringRef name = JSStringCreateWithUTF8CString("print");
-  JSObjectSetProperty(context, JSContextGetGlobalObject(context), name, print,
-                      kJSPropertyAttributeNone, nullptr);
-  JSStringRelease(name);
+  SetProperty(context, JSContextGetGlobalObject(context), "print", print);
 }
 
 void PagePrint::Ask(std::uint64_t page_id, bool main_frame, JSContextRef context,
