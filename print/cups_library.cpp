@@ -1,39 +1,16 @@
 #include "print/cups_library.h"
 
-#include <dlfcn.h>
-
-#include <QDebug>
+#include "util/shared_library.h"
 
 namespace ombrix {
-namespace {
-
-// The soname Debian's libcups2 installs; the API used is that of CUPS 2.2 and later.
-constexpr char kSoname[] = "libcups.so.2";
-
-bool Open(CupsLibrary* library) {
-  void* handle = dlopen(kSoname, RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    qDebug() << "print: cannot open" << kSoname << dlerror();
-    return false;
-  }
-  bool whole = true;
-#define OMBRIX_CUPS_LOOKUP(name)                                                   \
-  library->name = reinterpret_cast<decltype(library->name)>(dlsym(handle, #name)); \
-  if (!library->name) {                                                            \
-    qDebug() << "print:" << kSoname << "has no" << #name;                          \
-    whole = false;                                                                 \
-  }
-  OMBRIX_CUPS_FUNCTIONS(OMBRIX_CUPS_LOOKUP)
-#undef OMBRIX_CUPS_LOOKUP
-  // The handle stays open for the life of the shell: the job threads may use it to the end.
-  return whole;
-}
-
-}  // namespace
 
 const CupsLibrary* Cups() {
   static CupsLibrary library;
-  static const bool opened = Open(&library);
+  // The soname Debian's libcups2 installs; the API used is that of CUPS 2.2 and later.
+#define OMBRIX_CUPS_ENTRY(name) OMBRIX_LIBRARY_FUNCTION(&library, name),
+  static const bool opened =
+      OpenLibrary("libcups.so.2", "print", {OMBRIX_CUPS_FUNCTIONS(OMBRIX_CUPS_ENTRY)});
+#undef OMBRIX_CUPS_ENTRY
   return opened ? &library : nullptr;
 }
 
