@@ -22,5 +22,7 @@ bool OpenLibrary(const char* soname, const char* topic,
 
 // The entry of the function `name` in a table whose members are named as the
 // functions are.
+// clang-format off
 #define OMBRIX_LIBRARY_FUNCTION(table, name) \
-  ombrix::LibraryFunction { #name, reinterpret_cast < void**>(&(table)->name) }
+  ombrix::LibraryFunction { #name, reinterpret_cast<void**>(&(table)->name) }
+// clang-format on
